@@ -1,0 +1,164 @@
+#include "form.h"
+
+#include <algorithm>
+#include <curses.h>
+
+#include "i18n.h"
+#include "terminal.h"
+
+namespace {
+KeyReader form_key_reader = nullptr;
+
+struct FormBox {
+    int top, left, height, width;
+};
+
+FormBox form_box() {
+    const int rows = getmaxy(stdscr);
+    const int cols = getmaxx(stdscr);
+    FormBox b{};
+    b.width = std::clamp(cols - 4, 40, 110);
+    b.height = std::clamp(rows - 4, 12, 26);
+    b.left = (cols - b.width) / 2;
+    b.top = (rows - b.height) / 2;
+    return b;
+}
+
+int button_width(const FormButton& button) { return static_cast<int>(button.label.size()) + 5; }
+
+// The first button shown when the row is wider than the box: the fewest
+// buttons are dropped on the left so that the focused one is seen.
+std::size_t first_visible_button(const Form& form, int room) {
+    const int focused = form.focus - static_cast<int>(form.fields.size());
+    if (focused < 0 || focused >= static_cast<int>(form.buttons.size())) return 0;
+    const auto last = static_cast<std::size_t>(focused);
+    std::size_t first = 0;
+    auto span = [&] {
+        int w = -1;
+        for (std::size_t j = first; j <= last; ++j) w += button_width(form.buttons[j]);
+        return w;
+    };
+    while (first < last && span() > room) ++first;
+    return first;
+}
+
+void draw_buttons(Form& form, const FormBox& b) {
+    const int row = b.top + b.height - 4;
+    const int nfields = static_cast<int>(form.fields.size());
+    int total = 0;
+    for (const FormButton& button : form.buttons) total += button_width(button);
+    for (std::size_t j = 0; j < form.buttons.size(); ++j)
+        form.buttons[j].focused = form.focus == nfields + static_cast<int>(j);
+
+    if (total - 1 <= b.width - 4) {
+        int col = b.left + std::clamp((b.width - total + 1) / 2, 2, b.width - 2);
+        for (FormButton& button : form.buttons) {
+            draw_text(row, col, "[ " + button.label + " ]", button.focused ? PAIR_FOCUS : 0);
+            col += button_width(button);
+        }
+        return;
+    }
+
+    // A row wider than the box scrolls with the focus; '<' and '>' say that
+    // buttons lie beyond the edges.
+    const int room = b.width - 8;
+    const std::size_t first = first_visible_button(form, room);
+    int col = b.left + 4;
+    std::size_t j = first;
+    for (; j < form.buttons.size(); ++j) {
+        FormButton& button = form.buttons[j];
+        if (j > first && col - (b.left + 4) + button_width(button) - 1 > room) break;
+        draw_text(row, col, "[ " + button.label + " ]", button.focused ? PAIR_FOCUS : 0);
+        col += button_width(button);
+    }
+    if (first > 0) draw_text(row, b.left + 2, "<");
+    if (j < form.buttons.size()) draw_text(row, b.left + b.width - 3, ">");
+}
+}  // namespace
+
+FormField make_form_field(const char* label, const std::string& value, int max_len) {
+    FormField field;
+    field.label = label;
+    field.value = value;
+    field.max_len = max_len;
+    return field;
+}
+
+void form_set_buttons(Form& form, std::vector<FormButton>&& buttons) { form.buttons = std::move(buttons); }
+
+std::string toggle_label(const char* label, bool on) {
+    return std::string(label) + ": " + tr(on ? "toggle_on" : "toggle_off");
+}
+
+void draw_form(Form& form) {
+    clear();
+    const FormBox b = form_box();
+    draw_box(b.top, b.left, b.height, b.width, PAIR_FRAME);
+
+    const std::string title = " " + form.title + " ";
+    draw_text(b.top, b.left + std::clamp((b.width - static_cast<int>(title.size())) / 2, 2, b.width - 2), title,
+              PAIR_FRAME);
+    draw_text(b.top + b.height - 2, b.left + 2, fit_text(form.status, b.width - 4), PAIR_STATUS);
+
+    const int label_width = std::min(b.width - 10, 28);
+    const int value_width = std::clamp(b.width - label_width - 8, 10, 60);
+    int row = b.top + 2;
+    for (std::size_t i = 0; i < form.fields.size(); ++i) {
+        FormField& field = form.fields[i];
+        field.focused = form.focus == static_cast<int>(i);
+        draw_text(row, b.left + 3, fit_text(field.label, label_width));
+        std::string shown = field.masked ? std::string(field.value.size(), '*') : field.value;
+        if (shown.size() > static_cast<std::size_t>(value_width))
+            shown = shown.substr(shown.size() - static_cast<std::size_t>(value_width));
+        shown.resize(static_cast<std::size_t>(value_width), ' ');
+        draw_text(row, b.left + 3 + label_width + 2, "[" + shown + "]", field.focused ? PAIR_FOCUS : 0);
+        row += 2;
+        if (row >= b.top + b.height - 5) break;
+    }
+    for (std::size_t i = 0; i < form.fields.size(); ++i) form.fields[i].focused = form.focus == static_cast<int>(i);
+
+    draw_buttons(form, b);
+    terminal_refresh();
+}
+
+void set_form_key_reader(KeyReader reader) { form_key_reader = reader; }
+
+int read_form_key() { return form_key_reader != nullptr ? form_key_reader() : wgetch(stdscr); }
+
+int run_form(Form& form) {
+    const int nfields = static_cast<int>(form.fields.size());
+    const int n = nfields + static_cast<int>(form.buttons.size());
+    for (;;) {
+        draw_form(form);
+        const int key = read_form_key();
+        if (key == 27) return TUI_CANCELLED;
+        if (key == 9 || key == KEY_DOWN) {
+            if (n > 0) form.focus = (form.focus + 1) % n;
+            continue;
+        }
+        if (key == KEY_BTAB || key == KEY_UP) {
+            if (n > 0) form.focus = (form.focus - 1 + n) % n;
+            continue;
+        }
+        const int b = form.focus - nfields;
+        if (b >= 0 && b < static_cast<int>(form.buttons.size())) {
+            if (key == 10 || key == 13 || key == KEY_ENTER) {
+                if (form.buttons[static_cast<std::size_t>(b)].action)
+                    form.buttons[static_cast<std::size_t>(b)].action();
+                return b;
+            }
+            continue;
+        }
+        if (form.focus >= 0 && form.focus < nfields) {
+            FormField& field = form.fields[static_cast<std::size_t>(form.focus)];
+            if (key == KEY_BACKSPACE || key == 127 || key == 8) {
+                if (!field.value.empty()) field.value.pop_back();
+            } else if (key >= 32 && key <= 126) {
+                if (static_cast<int>(field.value.size()) < field.max_len)
+                    field.value += static_cast<char>(key);
+                else
+                    beep();
+            }
+        }
+    }
+}

@@ -1,0 +1,49 @@
+// Runs curses in-process on a pseudo-terminal of a chosen size, so that
+// screens can be fed real key bytes and read back cell by cell.
+#pragma once
+
+#include <atomic>
+#include <mutex>
+#include <string>
+#include <thread>
+
+#include "app.h"
+
+struct screen;
+
+class CursesScreen {
+public:
+    CursesScreen(int rows, int cols);
+    ~CursesScreen();
+    CursesScreen(const CursesScreen&) = delete;
+    CursesScreen& operator=(const CursesScreen&) = delete;
+
+    zeylatui::App& app() { return app_; }
+
+    // Bytes as the keyboard would send them ("\t", "\x1b[Z", "abc").
+    void type(const std::string& bytes);
+    // A key code pushed straight into curses' input queue (after typed bytes).
+    void push_key(int key);
+
+    // Row y of the screen as UTF-8 (line-drawing cells read back as curses stores them).
+    std::string row(int y) const;
+    // Cells [x, x+n) of row y.
+    std::string text_at(int y, int x, int n) const;
+    // Whether cell (y, x) is drawn in colour pair `pair`.
+    bool has_pair(int y, int x, int pair) const;
+    // Bell bytes the program has written so far.
+    int beeps();
+
+private:
+    void drain();
+    int master_ = -1;
+    int slave_ = -1;
+    FILE* in_ = nullptr;
+    FILE* out_ = nullptr;
+    screen* screen_ = nullptr;
+    std::thread reader_;
+    std::atomic<bool> stop_{false};
+    std::atomic<int> bells_{0};
+    std::atomic<long> bytes_seen_{0};
+    zeylatui::App app_;
+};

@@ -1,0 +1,190 @@
+#include <gtest/gtest.h>
+
+#include <curses.h>
+
+#include "curses_screen.h"
+#include "menu.h"
+
+namespace {
+Menu numbered_menu(zeylatui::App& app, int n) {
+    Menu menu;
+    menu.app = &app;
+    std::vector<MenuItem> items;
+    for (int i = 0; i < n; ++i) items.push_back(MenuItem{"Item " + std::to_string(i), {}});
+    menu_set_items(menu, std::move(items));
+    return menu;
+}
+
+Menu greek_menu(zeylatui::App& app) {
+    Menu menu;
+    menu.app = &app;
+    menu_set_items(menu, {{"Alpha", {}}, {"beta", {}}, {"Gamma", {}}});
+    return menu;
+}
+
+TEST(MenuFilter, MatchesAsciiCaseInsensitiveSubstrings) {
+    const struct {
+        const char* label;
+        const char* filter;
+        bool match;
+    } cases[] = {
+        {"Alpha", "", true},   {"Alpha", "AL", true}, {"Gamma", "am", true}, {"beta", "TA", true},
+        {"beta", "ab", false}, {"", "a", false},      {"Écran", "é", false}, {"Écran", "cran", true},
+    };
+    for (const auto& c : cases) EXPECT_EQ(filter_match(c.label, c.filter), c.match) << c.label << "/" << c.filter;
+}
+
+TEST(MenuFilter, FindSearchesForwardThenFromTheTop) {
+    zeylatui::App app;
+    Menu menu = greek_menu(app);
+    menu.filter = "a";
+    EXPECT_EQ(find_filter_match(menu, 1), 1);
+    EXPECT_EQ(find_filter_match(menu, -4), 0);
+    EXPECT_EQ(find_filter_match(menu, 99), 2);
+    menu.filter = "alp";
+    EXPECT_EQ(find_filter_match(menu, 2), 0);
+    menu.filter = "zz";
+    EXPECT_EQ(find_filter_match(menu, 0), -1);
+    Menu empty;
+    EXPECT_EQ(find_filter_match(empty, 0), -1);
+}
+
+TEST(MenuDrawing, LayoutOn80x24) {
+    CursesScreen screen(24, 80);
+    Menu menu = numbered_menu(screen.app(), 3);
+    menu.title = "Pick";
+    menu.selected = 1;
+    screen.type("\x1b");
+    EXPECT_EQ(run_menu(menu), TUI_CANCELLED);
+    // Box 76x20 at (2,2); filter line, items from row 5, status near the bottom.
+    EXPECT_EQ(screen.text_at(2, 2 + (76 - 6) / 2, 6), " Pick ");
+    EXPECT_EQ(screen.text_at(3, 4, 9), "Filter:  ");
+    EXPECT_EQ(screen.text_at(5, 4, 6), "Item 0");
+    EXPECT_EQ(screen.text_at(6, 4, 6), "Item 1");
+    EXPECT_TRUE(screen.has_pair(6, 4, PAIR_FOCUS));
+    EXPECT_FALSE(screen.has_pair(5, 4, PAIR_FOCUS));
+    EXPECT_EQ(screen.text_at(20, 4, 55), "Up/Down move | Enter select | Esc back | Type to filter");
+}
+
+TEST(MenuDrawing, LongLabelsAreFittedAndWideScreensCapTheBox) {
+    CursesScreen screen(40, 140);
+    Menu menu;
+    menu.app = &screen.app();
+    menu_set_items(menu, {{std::string(200, 'w'), {}}});
+    screen.type("\x1b");
+    run_menu(menu);
+    // W = 120 at column 10: labels get 116 cells.
+    EXPECT_EQ(screen.text_at(5, 12, 117), std::string(113, 'w') + "... ");
+}
+
+TEST(MenuKeys, PagingOnA25RowTerminal) {
+    CursesScreen screen(25, 80);
+    Menu menu = numbered_menu(screen.app(), 100);
+    screen.type("\x1b[6~\x1b");  // Page Down
+    run_menu(menu);
+    EXPECT_EQ(menu.selected, 17);
+    EXPECT_EQ(menu.top, 3);
+    EXPECT_EQ(screen.text_at(5 + 14, 4, 7), "Item 17");
+
+    screen.type("\x1bOF\x1b");  // End
+    run_menu(menu);
+    EXPECT_EQ(menu.selected, 99);
+    EXPECT_EQ(menu.top, 85);
+
+    screen.type("\x1b[5~\x1b[5~\x1b[5~\x1b[5~\x1b[5~\x1b[5~\x1b");  // Page Up never wraps
+    run_menu(menu);
+    EXPECT_EQ(menu.selected, 0);
+
+    screen.type("\x1bOF\x1bOH\x1b");  // Home
+    run_menu(menu);
+    EXPECT_EQ(menu.selected, 0);
+}
+
+TEST(MenuKeys, ArrowsWrapOnlyWhenAsked) {
+    CursesScreen screen(24, 80);
+    Menu menu = numbered_menu(screen.app(), 4);
+    screen.type("\x1bOA\x1b");
+    run_menu(menu);
+    EXPECT_EQ(menu.selected, 3);
+    screen.type("\x1bOB\x1b");
+    run_menu(menu);
+    EXPECT_EQ(menu.selected, 0);
+
+    menu.wrap = false;
+    screen.type("\x1bOA\x1b");
+    run_menu(menu);
+    EXPECT_EQ(menu.selected, 0);
+    menu.selected = 3;
+    screen.type("\x1bOB\x1b");
+    run_menu(menu);
+    EXPECT_EQ(menu.selected, 3);
+}
+
+TEST(MenuKeys, TypingFiltersAndMovesTheSelection) {
+    CursesScreen screen(24, 80);
+    Menu menu = greek_menu(screen.app());
+    screen.type("A\x1b");
+    run_menu(menu);
+    EXPECT_EQ(menu.selected, 0);
+    screen.type("m\x1b");
+    run_menu(menu);
+    EXPECT_EQ(menu.filter, "Am");
+    EXPECT_EQ(menu.selected, 2);
+    EXPECT_EQ(screen.beeps(), 0);
+}
+
+TEST(MenuKeys, UnmatchedFilterBeepsAndKeepsTheSelection) {
+    CursesScreen screen(24, 80);
+    Menu menu = greek_menu(screen.app());
+    menu.selected = 1;
+    screen.type("zz\x1b");
+    run_menu(menu);
+    EXPECT_EQ(screen.text_at(3, 4, 10), "Filter: zz");
+    EXPECT_EQ(menu.selected, 1);
+    EXPECT_EQ(screen.beeps(), 2);
+}
+
+TEST(MenuKeys, MovingOffTheFilterSnapsBack) {
+    CursesScreen screen(24, 80);
+    Menu menu = greek_menu(screen.app());
+    screen.type("ga\x1bOA\x1b");
+    run_menu(menu);
+    EXPECT_EQ(menu.selected, 2);
+    EXPECT_TRUE(screen.has_pair(7, 4, PAIR_FOCUS));
+}
+
+TEST(MenuKeys, BackspaceEditsTheFilterAndBeepsWhenEmpty) {
+    CursesScreen screen(24, 80);
+    Menu menu = greek_menu(screen.app());
+    menu.selected = 2;
+    screen.type("a\x7f\x1b");
+    run_menu(menu);
+    EXPECT_EQ(screen.text_at(3, 4, 9), "Filter:  ");
+    EXPECT_EQ(menu.selected, 2);
+    EXPECT_EQ(screen.beeps(), 0);
+    screen.type("\x7f\x1b");
+    run_menu(menu);
+    EXPECT_EQ(screen.beeps(), 1);
+}
+
+TEST(MenuKeys, EnterRunsTheActionOfTheSelectedItem) {
+    CursesScreen screen(24, 80);
+    Menu menu = greek_menu(screen.app());
+    std::string chosen;
+    menu.items[1].action = [&chosen] { chosen = "beta"; };
+    screen.type("\x1bOB\r");
+    EXPECT_EQ(run_menu(menu), 1);
+    EXPECT_EQ(chosen, "beta");
+    screen.type("\x1bOB\n");  // an empty action just returns
+    EXPECT_EQ(run_menu(menu), 2);
+}
+
+TEST(MenuKeys, EmptyMenuIgnoresAllButEsc) {
+    CursesScreen screen(24, 80);
+    Menu menu;
+    menu.app = &screen.app();
+    screen.type("abc\r\x1bOB\x1b");
+    EXPECT_EQ(run_menu(menu), TUI_CANCELLED);
+    EXPECT_EQ(screen.text_at(5, 4, 7), "<empty>");
+}
+}  // namespace

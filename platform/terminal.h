@@ -1,0 +1,28 @@
+// The one place where narrow text reaches curses, and the lock that keeps
+// other writers to the terminal (the clipboard sequence) out of a refresh.
+#pragma once
+
+#include <mutex>
+#include <string>
+
+// How the program's narrow texts are encoded. UTF-8 passes through; a
+// Windows-1252 program has its bytes 0x80 to 0xFF shown as the letters
+// they stand for.
+enum class TextEncoding { utf8, cp1252 };
+
+void set_text_encoding(TextEncoding encoding);
+TextEncoding text_encoding();
+
+// The characters that put_text hands to curses for a text: control bytes
+// become one blank each (0x18 and 0x19 become the console's arrows), bytes
+// that are not valid UTF-8 are read as Windows-1252.
+std::wstring terminal_text(const std::string& text);
+
+// Draws text at (y, x) on stdscr, cut at the right edge of the screen so
+// that it never wraps onto the next row.
+void put_text(int y, int x, const std::string& text);
+
+// Held while curses writes to the terminal and while anything else does.
+std::mutex& terminal_mutex();
+// refresh() under terminal_mutex().
+void terminal_refresh();
