@@ -15,6 +15,19 @@ class ScreenTimeout(AssertionError):
     pass
 
 
+def _zombie_status(pid):
+    try:
+        with open("/proc/%s/stat" % pid) as f:
+            stat = f.read()
+    except OSError:
+        return None
+    fields = stat[stat.rindex(")") + 2:].split()
+    if fields[0] != "Z":
+        return None
+    wait_status = int(fields[-1])
+    return wait_status >> 8 if wait_status & 0x7F == 0 else -(wait_status & 0x7F)
+
+
 class TmuxSession:
     def __init__(self, argv, cwd=None, env=None, width=100, height=30, capture_output=False):
         self.socket = "zeyla-" + uuid.uuid4().hex[:12]
@@ -84,13 +97,21 @@ class TmuxSession:
             time.sleep(0.1)
 
     def exit_status(self, timeout=20.0):
-        """The program's exit code once it has ended."""
+        """The program's exit code once it has ended (negative: killed by that signal).
+
+        tmux may mark a pane dead before it has the status, and under LeakSanitizer it
+        may never reap the program; the zombie's wait status is then read from /proc.
+        """
         deadline = time.time() + timeout
         while True:
             state = self._tmux("display-message", "-p", "-t", self.target,
-                               "#{pane_dead} #{pane_dead_status}").split()
+                               "#{pane_dead} #{pane_pid} #{pane_dead_status}").split()
             if state and state[0] == "1":
-                return int(state[1]) if len(state) > 1 else None
+                if len(state) == 3:
+                    return int(state[2])
+                status = _zombie_status(state[1])
+                if status is not None:
+                    return status
             if time.time() > deadline:
                 raise ScreenTimeout("program still running after %.0fs:\n%s" % (timeout, self.screen()))
             time.sleep(0.1)

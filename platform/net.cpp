@@ -1,0 +1,86 @@
+#include "net.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/time.h>
+
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+
+namespace {
+std::atomic<int> startups{0};
+
+int remaining_ms(std::chrono::steady_clock::time_point deadline) {
+    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    return left.count() > 0 ? static_cast<int>(left.count()) : 0;
+}
+
+// poll() that resumes after signals until the deadline.
+int poll_one(SOCKET s, short events, int milliseconds) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
+    for (;;) {
+        pollfd p{s, events, 0};
+        int r = ::poll(&p, 1, remaining_ms(deadline));
+        if (r >= 0 || errno != EINTR) return r > 0 ? p.revents : r;
+    }
+}
+}  // namespace
+
+int WSAStartup(WORD version, WSADATA* data) {
+    std::signal(SIGPIPE, SIG_IGN);
+    startups.fetch_add(1);
+    if (data != nullptr) {
+        data->wVersion = version;
+        data->wHighVersion = MAKEWORD(2, 2);
+    }
+    return (version & 0xFF) == 2 ? 0 : -1;
+}
+
+int wsa_startup_count() { return startups.load(); }
+
+int closesocket(SOCKET s) { return ::close(s); }
+
+int net_send(SOCKET s, const char* buf, int len, int flags) {
+    for (;;) {
+        ssize_t n = ::send(s, buf, static_cast<std::size_t>(len), flags | MSG_NOSIGNAL);
+        if (n >= 0 || errno != EINTR) return n < 0 ? SOCKET_ERROR : static_cast<int>(n);
+    }
+}
+
+int net_recv(SOCKET s, char* buf, int len, int flags) {
+    for (;;) {
+        ssize_t n = ::recv(s, buf, static_cast<std::size_t>(len), flags);
+        if (n >= 0 || errno != EINTR) return n < 0 ? SOCKET_ERROR : static_cast<int>(n);
+    }
+}
+
+bool net_set_timeouts(SOCKET s, int milliseconds) {
+    timeval tv{};
+    tv.tv_sec = milliseconds / 1000;
+    tv.tv_usec = static_cast<suseconds_t>((milliseconds % 1000) * 1000);
+    return ::setsockopt(s, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv) == 0 &&
+           ::setsockopt(s, SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv) == 0;
+}
+
+int net_connect_timeout(SOCKET s, const sockaddr* addr, socklen_t len, int milliseconds) {
+    const int flags = ::fcntl(s, F_GETFL, 0);
+    if (flags < 0 || ::fcntl(s, F_SETFL, flags | O_NONBLOCK) < 0) return SOCKET_ERROR;
+    int result = ::connect(s, addr, len);
+    if (result < 0 && (errno == EINPROGRESS || errno == EINTR)) {
+        result = SOCKET_ERROR;
+        if (poll_one(s, POLLOUT, milliseconds) > 0) {
+            int err = 0;
+            socklen_t err_len = sizeof err;
+            if (::getsockopt(s, SOL_SOCKET, SO_ERROR, &err, &err_len) == 0 && err == 0) result = 0;
+        }
+    }
+    if (::fcntl(s, F_SETFL, flags) < 0) return SOCKET_ERROR;
+    return result == 0 ? 0 : SOCKET_ERROR;
+}
+
+bool net_wait_readable(SOCKET s, int milliseconds) {
+    int revents = poll_one(s, POLLIN, milliseconds);
+    return revents > 0 && (revents & POLLIN) != 0;
+}

@@ -1,0 +1,47 @@
+// The Winsock names the transfer program is written against, over POSIX
+// sockets, plus the few bounded waits that Winsock code would get from
+// select() and socket options.
+#pragma once
+
+#include <arpa/inet.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cstdint>
+
+using SOCKET = int;
+using WORD = std::uint16_t;
+inline constexpr SOCKET INVALID_SOCKET = -1;
+inline constexpr int SOCKET_ERROR = -1;
+
+struct WSADATA {
+    WORD wVersion = 0;
+    WORD wHighVersion = 0;
+};
+
+constexpr WORD MAKEWORD(unsigned low, unsigned high) {
+    return static_cast<WORD>((low & 0xFFu) | ((high & 0xFFu) << 8));
+}
+
+// Always succeeds for version 2.x. A peer that goes away must never end the
+// process, so this also makes writes to a closed connection fail instead of
+// raising SIGPIPE.
+int WSAStartup(WORD version, WSADATA* data);
+// How many times WSAStartup has run in this process.
+int wsa_startup_count();
+int closesocket(SOCKET s);
+
+// Winsock's send and recv: a byte count, 0 for a closed peer (recv), or
+// SOCKET_ERROR. send never raises SIGPIPE.
+int net_send(SOCKET s, const char* buf, int len, int flags);
+int net_recv(SOCKET s, char* buf, int len, int flags);
+
+// Gives every later send and recv on s this bound; one that waits longer fails.
+bool net_set_timeouts(SOCKET s, int milliseconds);
+// connect that gives up after the time; 0 or SOCKET_ERROR, s stays blocking.
+int net_connect_timeout(SOCKET s, const sockaddr* addr, socklen_t len, int milliseconds);
+// Whether s becomes readable (a listening socket: a connection is waiting)
+// within the time.
+bool net_wait_readable(SOCKET s, int milliseconds);

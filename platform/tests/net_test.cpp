@@ -1,0 +1,100 @@
+#include "net.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstring>
+#include <vector>
+
+namespace {
+// A listener on 127.0.0.1 with a port the system chose.
+struct Listener {
+    SOCKET s = INVALID_SOCKET;
+    sockaddr_in addr{};
+    Listener() {
+        s = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+        addr.sin_family = AF_INET;
+        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        addr.sin_port = 0;
+        EXPECT_EQ(::bind(s, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+        EXPECT_EQ(::listen(s, 1), 0);
+        socklen_t len = sizeof addr;
+        ::getsockname(s, reinterpret_cast<sockaddr*>(&addr), &len);
+    }
+    ~Listener() { closesocket(s); }
+    const sockaddr* sa() const { return reinterpret_cast<const sockaddr*>(&addr); }
+};
+
+double seconds_since(std::chrono::steady_clock::time_point t0) {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+}
+}  // namespace
+
+TEST(Net, StartupAcceptsVersionTwoAndCounts) {
+    WSADATA data;
+    int before = wsa_startup_count();
+    EXPECT_EQ(WSAStartup(MAKEWORD(2, 2), &data), 0);
+    EXPECT_EQ(data.wVersion, 0x0202);
+    EXPECT_EQ(wsa_startup_count(), before + 1);
+    EXPECT_EQ(MAKEWORD(2, 2), 0x0202);
+}
+
+TEST(Net, ConnectSendRecvAndClosedPeer) {
+    WSADATA data;
+    WSAStartup(MAKEWORD(2, 2), &data);
+    Listener l;
+    SOCKET c = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    ASSERT_EQ(net_connect_timeout(c, l.sa(), sizeof l.addr, 2000), 0);
+    SOCKET a = ::accept(l.s, nullptr, nullptr);
+    ASSERT_NE(a, INVALID_SOCKET);
+
+    EXPECT_EQ(net_send(c, "abc", 3, 0), 3);
+    char buf[8] = {};
+    EXPECT_EQ(net_recv(a, buf, sizeof buf, 0), 3);
+    EXPECT_STREQ(buf, "abc");
+
+    closesocket(a);
+    EXPECT_EQ(net_recv(c, buf, sizeof buf, 0), 0);
+    // Writing into a connection the peer closed fails instead of killing the process.
+    std::vector<char> big(1 << 20, 'x');
+    int r = 0;
+    for (int i = 0; i < 50 && r >= 0; ++i) r = net_send(c, big.data(), static_cast<int>(big.size()), 0);
+    EXPECT_EQ(r, SOCKET_ERROR);
+    closesocket(c);
+}
+
+TEST(Net, ConnectToClosedPortFails) {
+    sockaddr_in addr{};
+    {
+        Listener l;
+        addr = l.addr;
+    }
+    SOCKET c = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    auto t0 = std::chrono::steady_clock::now();
+    EXPECT_EQ(net_connect_timeout(c, reinterpret_cast<sockaddr*>(&addr), sizeof addr, 5000), SOCKET_ERROR);
+    EXPECT_LT(seconds_since(t0), 4.0);
+    closesocket(c);
+}
+
+TEST(Net, SilentPeerTimesOutAndWaitReadableBounds) {
+    Listener l;
+    auto t0 = std::chrono::steady_clock::now();
+    EXPECT_FALSE(net_wait_readable(l.s, 150));
+    EXPECT_GE(seconds_since(t0), 0.14);
+
+    SOCKET c = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    ASSERT_EQ(net_connect_timeout(c, l.sa(), sizeof l.addr, 2000), 0);
+    EXPECT_TRUE(net_wait_readable(l.s, 2000));
+    SOCKET a = ::accept(l.s, nullptr, nullptr);
+    ASSERT_NE(a, INVALID_SOCKET);
+
+    ASSERT_TRUE(net_set_timeouts(a, 200));
+    char buf[4];
+    t0 = std::chrono::steady_clock::now();
+    EXPECT_EQ(net_recv(a, buf, sizeof buf, 0), SOCKET_ERROR);
+    double waited = seconds_since(t0);
+    EXPECT_GE(waited, 0.15);
+    EXPECT_LT(waited, 3.0);
+    closesocket(a);
+    closesocket(c);
+}

@@ -1,0 +1,183 @@
+#include "handshake.h"
+
+#include <cryptopp/sha.h>
+
+#include <algorithm>
+#include <atomic>
+#include <climits>
+#include <iomanip>
+#include <memory>
+#include <sstream>
+
+#include "kem.h"
+
+namespace {
+struct KemFree {
+    void operator()(OQS_KEM* kem) const { OQS_KEM_free(kem); }
+};
+using KemPtr = std::unique_ptr<OQS_KEM, KemFree>;
+
+}  // namespace
+
+// One unsigned comparison rejects 0 and anything above 64 KiB.
+bool handshake_length_ok(std::uint32_t n) { return n - 1u <= kMaxHandshakeBlob - 1u; }
+
+namespace {
+
+// Workers start one at a time, but tests run a sender and a receiver together.
+std::atomic<bool> started{false};
+}  // namespace
+
+void close_socket(SocketHandle& socket) {
+    if (socket.value != INVALID_SOCKET) closesocket(socket.value);
+    socket.value = INVALID_SOCKET;
+}
+
+bool net_startup() {
+    if (started.load()) return true;
+    WSADATA data;
+    if (WSAStartup(MAKEWORD(2, 2), &data) != 0) return false;
+    started.store(true);
+    return true;
+}
+
+bool send_exact(const SocketHandle& socket, const void* data, std::size_t n) {
+    if (socket.value == INVALID_SOCKET) return false;
+    const char* p = static_cast<const char*>(data);
+    while (n > 0) {
+        int part = static_cast<int>(std::min<std::size_t>(n, INT_MAX));
+        int sent = net_send(socket.value, p, part, 0);
+        if (sent < 1) return false;
+        p += sent;
+        n -= static_cast<std::size_t>(sent);
+    }
+    return true;
+}
+
+bool recv_exact(const SocketHandle& socket, void* buffer, std::size_t n) {
+    if (socket.value == INVALID_SOCKET) return false;
+    char* p = static_cast<char*>(buffer);
+    while (n > 0) {
+        int part = static_cast<int>(std::min<std::size_t>(n, INT_MAX));
+        int got = net_recv(socket.value, p, part, 0);
+        if (got < 1) return false;
+        p += got;
+        n -= static_cast<std::size_t>(got);
+    }
+    return true;
+}
+
+bool send_u32(const SocketHandle& socket, std::uint32_t value) {
+    std::uint8_t b[4];
+    for (int i = 0; i < 4; ++i) b[i] = static_cast<std::uint8_t>(value >> (8 * i));
+    return send_exact(socket, b, sizeof b);
+}
+
+bool send_u64(const SocketHandle& socket, std::uint64_t value) {
+    std::uint8_t b[8];
+    for (int i = 0; i < 8; ++i) b[i] = static_cast<std::uint8_t>(value >> (8 * i));
+    return send_exact(socket, b, sizeof b);
+}
+
+bool recv_u32(const SocketHandle& socket, std::uint32_t& value) {
+    std::uint8_t b[4];
+    if (!recv_exact(socket, b, sizeof b)) return false;
+    value = 0;
+    for (int i = 3; i >= 0; --i) value = (value << 8) | b[i];
+    return true;
+}
+
+bool recv_u64(const SocketHandle& socket, std::uint64_t& value) {
+    std::uint8_t b[8];
+    if (!recv_exact(socket, b, sizeof b)) return false;
+    value = 0;
+    for (int i = 7; i >= 0; --i) value = (value << 8) | b[i];
+    return true;
+}
+
+bool kem_generate_keypair(KemSession& session, ShareCard& card) {
+    KemPtr kem(OQS_KEM_new("Kyber1024"));
+    if (!kem) return false;
+    session.public_key.assign(kem->length_public_key, 0);
+    session.secret_key.assign(kem->length_secret_key, 0);
+    if (OQS_KEM_keypair(kem.get(), session.public_key.data(), session.secret_key.data()) != OQS_SUCCESS)
+        return false;
+    card.session_text = "KYBER1024";
+    card.fingerprint = short_fingerprint(session.public_key.data(), session.public_key.size());
+    return true;
+}
+
+namespace {
+void finish_session(KemSession& session, std::string& fingerprint) {
+    session.session_key = sha256_digest(session.shared_secret.data(), session.shared_secret.size());
+    fingerprint = short_fingerprint(session.session_key.data(), session.session_key.size());
+}
+}  // namespace
+
+bool handshake_as_sender(const SocketHandle& socket, KemSession& session, std::string& fingerprint) {
+    KemPtr kem(OQS_KEM_new("Kyber1024"));
+    if (!kem) return false;
+    // The key pair must be the KEM's own: decapsulation reads exactly its length.
+    if (session.public_key.size() != kem->length_public_key || session.secret_key.size() != kem->length_secret_key)
+        return false;
+    if (!send_u32(socket, kHandshakeMagic)) return false;
+    if (!send_u32(socket, static_cast<std::uint32_t>(session.public_key.size()))) return false;
+    if (!send_exact(socket, session.public_key.data(), session.public_key.size())) return false;
+
+    std::uint32_t n = 0;
+    if (!recv_u32(socket, n) || !handshake_length_ok(n)) return false;
+    // A ciphertext of another length is refused rather than padded.
+    if (n != kem->length_ciphertext) return false;
+    std::vector<std::uint8_t> ciphertext(n, 0);
+    if (!recv_exact(socket, ciphertext.data(), n)) return false;
+
+    session.shared_secret.assign(kem->length_shared_secret, 0);
+    if (OQS_KEM_decaps(kem.get(), session.shared_secret.data(), ciphertext.data(), session.secret_key.data()) !=
+        OQS_SUCCESS)
+        return false;
+    finish_session(session, fingerprint);
+    return true;
+}
+
+bool handshake_as_receiver(const SocketHandle& socket, KemSession& session, std::string& fingerprint) {
+    KemPtr kem(OQS_KEM_new("Kyber1024"));
+    if (!kem) return false;
+    std::uint32_t magic = 0;
+    if (!recv_u32(socket, magic) || magic != kHandshakeMagic) return false;
+    std::uint32_t k = 0;
+    if (!recv_u32(socket, k) || !handshake_length_ok(k)) return false;
+    // A key of another length is refused rather than padded.
+    if (k != kem->length_public_key) return false;
+    std::vector<std::uint8_t> public_key(k, 0);
+    if (!recv_exact(socket, public_key.data(), k)) return false;
+
+    std::vector<std::uint8_t> ciphertext(kem->length_ciphertext, 0);
+    session.shared_secret.assign(kem->length_shared_secret, 0);
+    if (OQS_KEM_encaps(kem.get(), ciphertext.data(), session.shared_secret.data(), public_key.data()) != OQS_SUCCESS)
+        return false;
+    if (!send_u32(socket, static_cast<std::uint32_t>(ciphertext.size()))) return false;
+    if (!send_exact(socket, ciphertext.data(), ciphertext.size())) return false;
+    finish_session(session, fingerprint);
+    return true;
+}
+
+std::array<std::uint8_t, 32> sha256_digest(const std::uint8_t* data, std::size_t size) {
+    static_assert(CryptoPP::SHA256::DIGESTSIZE == 32);
+    std::array<std::uint8_t, 32> digest{};
+    CryptoPP::SHA256 hash;
+    static const std::uint8_t empty = 0;
+    hash.Update(data != nullptr ? data : &empty, size);
+    hash.Final(digest.data());
+    return digest;
+}
+
+std::string fingerprint_of_digest(const std::array<std::uint8_t, 32>& digest) {
+    std::ostringstream out;
+    out << std::hex << std::uppercase << std::setfill('0');
+    for (int i = 0; i < 3; ++i) out << std::setw(2) << static_cast<unsigned>(digest[static_cast<std::size_t>(i)]);
+    return out.str();
+}
+
+std::string short_fingerprint(const std::uint8_t* data, std::size_t size) {
+    return fingerprint_of_digest(sha256_digest(data, size));
+}

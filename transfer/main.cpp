@@ -1,0 +1,32 @@
+#include "app.h"
+#include "banner.h"
+#include "console.h"
+#include "dialogs.h"
+#include "i18n.h"
+#include "menu.h"
+#include "receive_screen.h"
+#include "send_screen.h"
+
+int main() {
+    show_banner("Tovrel", "v3.0.0");
+    SetConsoleOutputCP(65001);
+    SetConsoleCP(65001);
+    set_language("en");
+    zeylatui::App app;
+    app_start(app);
+    for (;;) {
+        Menu menu;
+        menu.app = &app;
+        menu.title = tr("p2p_title");
+        menu.status = tr("p2p_main_status");
+        zeylatui::App* a = &app;
+        menu_set_items(menu, {MenuItem{tr("p2p_menu_send"), [a] { run_send_tui(*a); }},
+                              MenuItem{tr("p2p_menu_recv"), [a] { run_receive_tui(*a); }},
+                              MenuItem{tr("p2p_menu_lang"), [a] { tui_select_language(*a); }},
+                              MenuItem{tr("p2p_menu_exit"), [] {}}});
+        const int chosen = run_menu(menu);
+        if (chosen == TUI_CANCELLED || chosen == 3) break;
+    }
+    app_shutdown(app);
+    return 0;
+}

@@ -1,0 +1,5 @@
+#pragma once
+
+#include "app.h"
+
+void run_receive_tui(zeylatui::App& app);

@@ -1,0 +1,310 @@
+#include "file_stream.h"
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <iostream>
+#include <sstream>
+#include <thread>
+
+#include "test_support.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+// Standard output of the code under test, kept out of the test log.
+struct CaptureStdout {
+    std::ostringstream text;
+    std::streambuf* old;
+    CaptureStdout() : old(std::cout.rdbuf(text.rdbuf())) {}
+    ~CaptureStdout() { std::cout.rdbuf(old); }
+};
+
+struct Received {
+    bool ok = false;
+    std::string out;
+};
+
+// Runs feed on one end while receive_file reads the other into dir.
+Received receive_from(const std::function<void(const SocketHandle&)>& feed, const TempDir& dir) {
+    SocketPair pair;
+    std::thread t([&] {
+        feed(pair.a);
+        close_socket(pair.a);
+    });
+    Received r;
+    {
+        CaptureStdout cap;
+        r.ok = receive_file(pair.b, dir.str());
+        r.out = cap.text.str();
+    }
+    close_socket(pair.b);
+    t.join();
+    return r;
+}
+
+void announce(const SocketHandle& s, const std::string& name, std::uint64_t size) {
+    send_u32(s, static_cast<std::uint32_t>(name.size()));
+    send_exact(s, name.data(), name.size());
+    send_u64(s, size);
+}
+
+void chunk(const SocketHandle& s, const std::vector<char>& bytes) {
+    send_u32(s, static_cast<std::uint32_t>(bytes.size()));
+    send_exact(s, bytes.data(), bytes.size());
+}
+
+std::size_t files_in(const fs::path& dir) {
+    return static_cast<std::size_t>(std::distance(fs::directory_iterator(dir), fs::directory_iterator()));
+}
+}  // namespace
+
+TEST(FileStream, ProgressLine) {
+    EXPECT_EQ(progress_line(1, 3), "\rProgress: 33% (1/3 bytes)");
+    EXPECT_EQ(progress_line(65536, 65537), "\rProgress: 99% (65536/65537 bytes)");
+    EXPECT_EQ(progress_line(5, 5), "\rProgress: 100% (5/5 bytes)");
+    EXPECT_EQ(progress_line(0, 0), "");
+    EXPECT_EQ(progress_line(std::uint64_t{1} << 40, std::uint64_t{1} << 41), "\rProgress: 50% (1099511627776/2199023255552 bytes)");
+    CaptureStdout cap;
+    print_progress(3, 0);
+    print_progress(2, 4);
+    EXPECT_EQ(cap.text.str(), "\rProgress: 50% (2/4 bytes)");
+}
+
+TEST(FileStream, NamesReduceToTheirLastComponent) {
+    const struct {
+        const char* announced;
+        const char* expected;  // null: refused
+    } cases[] = {{"report.txt", "report.txt"},
+                 {"sub/dir/report.txt", "report.txt"},
+                 {"sub\\dir\\report.txt", "report.txt"},
+                 {"C:\\Users\\x\\a b.bin", "a b.bin"},
+                 {"/etc/passwd", "passwd"},
+                 {"..", nullptr},
+                 {".", nullptr},
+                 {"sub/..", nullptr},
+                 {"sub\\.", nullptr},
+                 {"dir/", nullptr},
+                 {"", nullptr}};
+    for (const auto& c : cases) {
+        auto got = received_file_name(c.announced);
+        if (c.expected == nullptr)
+            EXPECT_FALSE(got.has_value()) << c.announced;
+        else
+            EXPECT_EQ(got.value_or("<none>"), c.expected) << c.announced;
+    }
+    EXPECT_FALSE(received_file_name(std::string("a\0b", 3)).has_value());
+    EXPECT_EQ(announced_name("/tmp/x/data.bin").value_or(""), "data.bin");
+    EXPECT_FALSE(announced_name("/tmp/x/").has_value());
+}
+
+TEST(FileStream, FilesCrossByteIdentical) {
+    // Empty, exactly one chunk, one chunk and a byte, and a few MiB.
+    const std::size_t sizes[] = {0, 1, 65536, 65537, 3 * 1024 * 1024 + 123};
+    for (std::size_t size : sizes) {
+        TempDir src, dst;
+        const auto bytes = random_bytes(size, static_cast<unsigned>(size));
+        const fs::path path = src.path / "data.bin";
+        write_file(path, bytes);
+
+        SocketPair pair;
+        bool sent = false;
+        bool received = false;
+        std::string receiver_out;
+        {
+            CaptureStdout cap;
+            std::thread t([&] {
+                sent = send_file(pair.a, TransferRequest{path.string(), "data.bin", 65536});
+                close_socket(pair.a);
+            });
+            received = receive_file(pair.b, dst.str());
+            t.join();
+            receiver_out = cap.text.str();
+        }
+        EXPECT_TRUE(sent) << size;
+        ASSERT_TRUE(received) << size;
+        EXPECT_EQ(read_file(dst.path / "data.bin"), bytes) << size;
+        EXPECT_EQ(files_in(dst.path), 1u) << size;
+        const std::string saved = "\nSaved: " + (dst.path / "data.bin").string() + "\n";
+        EXPECT_NE(receiver_out.find(saved), std::string::npos) << size;
+        // Neither side writes a progress line for an empty file; the sender adds one newline.
+        if (size == 0) {
+            EXPECT_EQ(receiver_out.size(), saved.size() + 1);
+        }
+        if (size == 65537) {
+            EXPECT_NE(receiver_out.find("\rProgress: 99% (65536/65537 bytes)"), std::string::npos);
+            EXPECT_NE(receiver_out.find("\rProgress: 100% (65537/65537 bytes)"), std::string::npos);
+        }
+    }
+}
+
+TEST(FileStream, WireLayoutOfASmallFile) {
+    TempDir src;
+    const fs::path path = src.path / "ab.txt";
+    write_file(path, {'h', 'i', '!'});
+    SocketPair pair;
+    bool sent = false;
+    {
+        CaptureStdout cap;
+        sent = send_file(pair.a, TransferRequest{path.string(), "ab.txt", 65536});
+    }
+    close_socket(pair.a);
+    ASSERT_TRUE(sent);
+    const std::vector<std::uint8_t> expected = {6, 0, 0, 0, 'a', 'b', '.', 't', 'x', 't', 3, 0, 0, 0, 0, 0,
+                                                0, 0, 3, 0, 0, 0, 'h', 'i', '!', 0, 0, 0, 0};
+    EXPECT_EQ(drain(pair.b), expected);
+}
+
+TEST(FileStream, SenderWithoutAFileSendsNothing) {
+    TempDir src;
+    SocketPair pair;
+    EXPECT_FALSE(send_file(pair.a, TransferRequest{(src.path / "missing").string(), "missing", 65536}));
+    EXPECT_FALSE(send_file(pair.a, TransferRequest{src.str(), "dir", 65536}));
+    close_socket(pair.a);
+    EXPECT_TRUE(drain(pair.b).empty());
+}
+
+TEST(FileStream, SenderFailsWhenThePeerHasGone) {
+    TempDir src;
+    const fs::path path = src.path / "big.bin";
+    write_file(path, random_bytes(4 * 1024 * 1024, 7));
+    SocketPair pair;
+    close_socket(pair.b);
+    CaptureStdout cap;
+    EXPECT_FALSE(send_file(pair.a, TransferRequest{path.string(), "big.bin", 65536}));
+}
+
+TEST(FileStream, DirectoriesInTheNameAreDropped) {
+    TempDir dst;
+    const std::vector<char> body = {'x', 'y'};
+    for (const char* name : {"sub/dir/report.txt", "sub\\dir\\report.txt"}) {
+        auto r = receive_from(
+            [&](const SocketHandle& s) {
+                announce(s, name, body.size());
+                chunk(s, body);
+                send_u32(s, 0);
+            },
+            dst);
+        EXPECT_TRUE(r.ok) << name;
+        EXPECT_EQ(read_file(dst.path / "report.txt"), body) << name;
+        EXPECT_FALSE(fs::exists(dst.path / "sub")) << name;
+    }
+    EXPECT_EQ(files_in(dst.path), 1u);
+}
+
+TEST(FileStream, NameLengthLimits) {
+    const std::string tail = "/x.bin";
+    for (std::size_t length : {std::size_t{4096}, std::size_t{4097}}) {
+        TempDir dst;
+        const std::string name = std::string(length - tail.size(), 'd') + tail;
+        auto r = receive_from(
+            [&](const SocketHandle& s) {
+                announce(s, name, 0);
+                send_u32(s, 0);
+            },
+            dst);
+        EXPECT_EQ(r.ok, length == 4096) << length;
+        EXPECT_EQ(fs::exists(dst.path / "x.bin"), length == 4096) << length;
+    }
+    TempDir dst;
+    auto r = receive_from([](const SocketHandle& s) { announce(s, "", 0); }, dst);
+    EXPECT_FALSE(r.ok);
+}
+
+TEST(FileStream, ChunkLengthLimits) {
+    TempDir dst;
+    const auto big = random_bytes(67108864, 3);
+    auto r = receive_from(
+        [&](const SocketHandle& s) {
+            announce(s, "big.bin", big.size());
+            chunk(s, big);
+            send_u32(s, 0);
+        },
+        dst);
+    EXPECT_TRUE(r.ok);
+    EXPECT_EQ(fs::file_size(dst.path / "big.bin"), 67108864u);
+
+    r = receive_from(
+        [&](const SocketHandle& s) {
+            announce(s, "over.bin", 67108865);
+            send_u32(s, 67108865);
+        },
+        dst);
+    EXPECT_FALSE(r.ok);
+    EXPECT_FALSE(fs::exists(dst.path / "over.bin"));
+    EXPECT_EQ(files_in(dst.path), 1u);
+}
+
+TEST(FileStream, FailedTransferLeavesAnExistingFileAndNoLeftovers) {
+    TempDir dst;
+    const std::vector<char> original = {'k', 'e', 'e', 'p'};
+    write_file(dst.path / "report.txt", original);
+    const std::vector<char> part(1000, 'z');
+    const std::vector<std::function<void(const SocketHandle&)>> failures = {
+        // Closed in the middle of a chunk.
+        [&](const SocketHandle& s) {
+            announce(s, "report.txt", 5000);
+            send_u32(s, 5000);
+            send_exact(s, part.data(), part.size());
+        },
+        // Closed after whole chunks but before the end marker.
+        [&](const SocketHandle& s) {
+            announce(s, "report.txt", 1000);
+            chunk(s, part);
+        },
+        // A chunk length beyond the limit.
+        [&](const SocketHandle& s) {
+            announce(s, "report.txt", 1000);
+            chunk(s, part);
+            send_u32(s, 67108865);
+        },
+        // Closed before the size.
+        [&](const SocketHandle& s) {
+            send_u32(s, 10);
+            send_exact(s, "report.txt", 10);
+        },
+    };
+    for (std::size_t i = 0; i < failures.size(); ++i) {
+        auto r = receive_from(failures[i], dst);
+        EXPECT_FALSE(r.ok) << i;
+        EXPECT_EQ(r.out.find("Saved: "), std::string::npos) << i;
+        EXPECT_EQ(read_file(dst.path / "report.txt"), original) << i;
+        EXPECT_EQ(files_in(dst.path), 1u) << i;
+    }
+
+    // The same name succeeds and replaces the file only once the end marker arrives.
+    auto r = receive_from(
+        [&](const SocketHandle& s) {
+            announce(s, "sub/report.txt", part.size());
+            chunk(s, part);
+            send_u32(s, 0);
+        },
+        dst);
+    EXPECT_TRUE(r.ok);
+    EXPECT_EQ(read_file(dst.path / "report.txt"), part);
+    EXPECT_EQ(files_in(dst.path), 1u);
+}
+
+TEST(FileStream, UnwritableDestinationsFail) {
+    TempDir dst;
+    fs::create_directory(dst.path / "taken");
+    auto r = receive_from(
+        [](const SocketHandle& s) {
+            announce(s, "taken", 0);
+            send_u32(s, 0);
+        },
+        dst);
+    EXPECT_FALSE(r.ok);
+    EXPECT_TRUE(fs::is_directory(dst.path / "taken"));
+
+    // An output folder that is a regular file.
+    write_file(dst.path / "plain", {'p'});
+    SocketPair pair;
+    std::thread t([&] {
+        announce(pair.a, "x.bin", 0);
+        send_u32(pair.a, 0);
+    });
+    EXPECT_FALSE(receive_file(pair.b, (dst.path / "plain").string()));
+    t.join();
+    EXPECT_EQ(read_file(dst.path / "plain"), std::vector<char>{'p'});
+}

@@ -1,0 +1,185 @@
+"""Two Tovrel processes on 127.0.0.1: one sends, one receives, both driven by keys."""
+import os
+import shutil
+import socket
+import sys
+import tempfile
+import time
+import unittest
+
+from tmux_harness import TmuxSession
+
+PROGRAM = None
+MENU_TITLE = "Zeyla P2P Secure Transfer"
+
+
+def free_port():
+    with socket.socket() as s:
+        s.bind(("127.0.0.1", 0))
+        return s.getsockname()[1]
+
+
+def exit_code(session):
+    """The program's exit code once it has ended.
+
+    Under LeakSanitizer tmux can leave the ended program unreaped, so its pane
+    is dead without a status; the zombie's wait status is then read from /proc.
+    """
+    deadline = time.time() + 10
+    while True:
+        state = session._tmux("display-message", "-p", "-t", session.target,
+                              "#{pane_dead} #{pane_dead_status} #{pane_pid}").split()
+        if state and state[0] == "1":
+            if len(state) == 3:
+                return int(state[1])
+            status = zombie_status(state[-1])
+            if status is not None:
+                return status
+        if time.time() > deadline:
+            raise AssertionError("program still running:\n" + session.screen())
+        time.sleep(0.1)
+
+
+def zombie_status(pid):
+    try:
+        with open("/proc/%s/stat" % pid) as f:
+            stat = f.read()
+    except OSError:
+        return None
+    fields = stat[stat.rindex(")") + 2:].split()
+    if fields[0] != "Z":
+        return None
+    wait_status = int(fields[-1])
+    return wait_status >> 8 if wait_status & 0x7F == 0 else -(wait_status & 0x7F)
+
+
+class TovrelEndToEnd(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.root = tempfile.mkdtemp(prefix="tovrel-e2e-")
+        cls.src = os.path.join(cls.root, "src")
+        cls.dst = os.path.join(cls.root, "dst")
+        os.makedirs(cls.src)
+        os.makedirs(cls.dst)
+        cls.payload = os.urandom(300 * 1024 + 17)
+        with open(os.path.join(cls.src, "payload.bin"), "wb") as f:
+            f.write(cls.payload)
+        # Both banners wait five seconds; start the two programs together.
+        cls.sender = TmuxSession([PROGRAM], cwd=cls.src)
+        cls.receiver = TmuxSession([PROGRAM], cwd=cls.dst)
+        cls.sender.wait_for(MENU_TITLE, timeout=30)
+        cls.receiver.wait_for(MENU_TITLE, timeout=30)
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.sender.close()
+        cls.receiver.close()
+        shutil.rmtree(cls.root, ignore_errors=True)
+
+    def start_send(self, path, port):
+        s = self.sender
+        s.keys("Enter")
+        s.wait_for("File to send")
+        s.type(path)
+        s.keys("Tab", *["BSpace"] * 5)
+        s.type(str(port))
+        s.keys("Tab", "Enter")
+
+    def open_receive_form(self):
+        r = self.receiver
+        r.keys("Down", "Enter")
+        r.wait_for("Sender host/IP")
+
+    def back_to_menu(self, session):
+        session.wait_for("Press Enter to return")
+        session.keys("Enter")
+        session.wait_for("Send File")
+        session.wait_gone("Press Enter to return")
+
+    def test_1_file_arrives_and_both_sides_end_done(self):
+        port = free_port()
+        self.start_send("payload.bin", port)
+        card = self.sender.wait_for("Share this card with the receiver")
+        self.assertIn("0.0.0.0", card)
+        self.assertIn(str(port), card)
+        self.assertIn("KYBER1024", card)
+        self.sender.keys("Enter")
+        self.sender.wait_for("Waiting for receiver to connect...")
+        self.assertIn("Listening on port %d..." % port, self.sender.screen())
+
+        self.open_receive_form()
+        r = self.receiver
+        r.keys("Tab", *["BSpace"] * 5)
+        r.type(str(port))
+        r.keys("Tab", "Tab", "Enter")
+
+        sent = self.sender.wait_for("Done.", timeout=30)
+        got = r.wait_for("Done.", timeout=30)
+        self.assertIn("P2P Secure Transfer - Send", sent)
+        self.assertIn("P2P Secure Transfer - Receive", got)
+        self.assertNotIn("Error", sent)
+        self.assertNotIn("Error", got)
+        with open(os.path.join(self.dst, "payload.bin"), "rb") as f:
+            self.assertEqual(f.read(), self.payload)
+        self.assertEqual(sorted(os.listdir(self.dst)), ["payload.bin"])
+        self.back_to_menu(self.sender)
+        self.back_to_menu(r)
+
+    def test_2_back_and_escape_leave_without_listening(self):
+        s = self.sender
+        s.keys("Enter")
+        s.wait_for("File to send")
+        s.keys("Escape")
+        s.wait_for("Receive File")
+        s.keys("Enter")
+        s.wait_for("File to send")
+        s.keys("Tab", "Tab", "Tab", "Enter")
+        s.wait_for("Receive File")
+        port = free_port()
+        self.start_send("payload.bin", port)
+        s.wait_for("Share this card with the receiver")
+        s.keys("Escape")
+        s.wait_for("Receive File")
+        with socket.socket() as probe:
+            self.assertNotEqual(probe.connect_ex(("127.0.0.1", port)), 0)
+
+    def test_3_port_in_use(self):
+        with socket.socket() as holder:
+            holder.bind(("127.0.0.1", 0))
+            holder.listen(1)
+            port = holder.getsockname()[1]
+            self.start_send("payload.bin", port)
+            self.sender.wait_for("Share this card with the receiver")
+            self.sender.keys("Enter")
+            shown = self.sender.wait_for("Could not listen on port %d." % port)
+            self.assertIn("Error", shown)
+            self.back_to_menu(self.sender)
+
+    def test_4_empty_host(self):
+        self.open_receive_form()
+        r = self.receiver
+        r.keys(*["BSpace"] * 9, "Tab", "Tab", "Tab", "Enter")
+        shown = r.wait_for("Host cannot be empty.")
+        self.assertIn("Error", shown)
+        self.back_to_menu(r)
+
+    def test_5_missing_output_folder(self):
+        self.open_receive_form()
+        r = self.receiver
+        r.keys("Tab", "Tab", "BSpace")
+        r.type("no_such_folder")
+        r.keys("Tab", "Enter")
+        shown = r.wait_for("Output directory does not exist.")
+        self.assertIn("Error", shown)
+        self.back_to_menu(r)
+
+    def test_6_exit_and_escape_end_with_zero(self):
+        self.sender.keys("Escape")
+        self.assertEqual(exit_code(self.sender), 0)
+        self.receiver.keys("Down", "Down", "Down", "Enter")
+        self.assertEqual(exit_code(self.receiver), 0)
+
+
+if __name__ == "__main__":
+    PROGRAM = os.path.abspath(sys.argv.pop(1))
+    unittest.main()

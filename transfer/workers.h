@@ -1,0 +1,33 @@
+// The two sides of one transfer, each run on its own worker thread while the
+// screen thread shows progress.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <string>
+
+#include "handshake.h"
+#include "transfer_log.h"
+
+// Bounds on waits the peer controls, so no transfer hangs for ever.
+struct TransferLimits {
+    int connect_ms = 15000;
+    int silence_ms = 60000;
+    int accept_ms = 600000;
+};
+
+// Listens on port, accepts one receiver, runs the handshake and sends path.
+// Publishes the error text, then success, then done.
+void sender_worker(std::uint16_t port, std::string& error, std::atomic<bool>& success, std::atomic<bool>& done,
+                   TransferLog& log, KemSession& session, const std::string& path,
+                   const TransferLimits& limits = {});
+
+// Checks the inputs, connects, runs the handshake and receives into out_dir.
+// Writes error only on failure.
+bool receiver_worker(const std::string& host, std::uint16_t port, const std::string& out_dir, TransferLog& log,
+                     std::string& error, const TransferLimits& limits = {});
+
+// The receiver thread's entry: success, then the error text, then done.
+void receiver_thread(const std::string& host, std::uint16_t port, const std::string& out_dir, TransferLog& log,
+                     std::atomic<bool>& success, std::string& error, std::atomic<bool>& done,
+                     const TransferLimits& limits = {});
