@@ -1,0 +1,3 @@
+# Vornix: the wipe engine beside shred on equal files.
+add_executable(vornix_wipe_bench ${CMAKE_CURRENT_LIST_DIR}/wipe_bench.cpp)
+target_link_libraries(vornix_wipe_bench PRIVATE vornix_engine)

@@ -1,0 +1,30 @@
+// 64-bit FNV-1a over buffers, streams and whole files: the hashing core
+// shared by the duplicate finder and the search program's duplicate filter.
+// It never writes to any stream; a caller that warns about a file it could
+// not open does so itself.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <filesystem>
+#include <istream>
+
+inline constexpr std::uint64_t kFnv1aOffsetBasis = 0xcbf29ce484222325ULL;
+inline constexpr std::uint64_t kFnv1aPrime = 0x100000001b3ULL;
+// Files are read in blocks of this many bytes.
+inline constexpr std::size_t kFnv1aBlockSize = 65536;
+
+// Folds `size` bytes into `state`, each as an unsigned 8-bit value.
+std::uint64_t fnv1a_update(std::uint64_t state, const void* data, std::size_t size) noexcept;
+
+// The hash of one buffer, starting from the offset basis.
+std::uint64_t fnv1a_buffer(const void* data, std::size_t size) noexcept;
+
+// Hashes what `in` yields, block by block, while the stream stays good: the
+// short last block is hashed and ends the loop, and a read error ends it
+// with the bytes read so far.
+std::uint64_t fnv1a_stream(std::istream& in);
+
+// Opens `file` for binary reading and hashes all of it. False, with `hash`
+// left as it was, when the file cannot be opened.
+bool fnv1a_file(const std::filesystem::path& file, std::uint64_t& hash);

@@ -1,0 +1,8 @@
+#include "banner.h"
+#include "report.h"
+#include "screens.h"
+
+int main() {
+    show_banner(kProgramTitle, kProgramVersion);
+    return tui_main();
+}

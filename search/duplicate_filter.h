@@ -1,0 +1,11 @@
+// Narrows a finished result list by content: size plus 64-bit FNV-1a hash.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <vector>
+
+#include "engine.h"
+
+bool hash_file_fnv1a(const std::filesystem::path& file, std::uint64_t& hash);
+void filter_duplicates(const Options& options, std::vector<MatchInfo>& results);

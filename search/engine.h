@@ -1,0 +1,59 @@
+// The search engine: name filters on the walk, size and content filters on
+// worker threads. Never touches the screen.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <regex>
+#include <string>
+#include <vector>
+
+struct Options {
+    std::string rootPath = ".";
+    std::string filenamePattern = "*";
+    std::string contentPattern;
+    bool useContentPattern = false;
+    std::string contentRegex;
+    bool useContentRegex = false;
+    std::string filenameRegex;
+    bool useFilenameRegex = false;
+    bool recursive = true;
+    bool searchRequested = false;
+    bool hasMinSize = false;
+    bool hasMaxSize = false;
+    std::uint64_t minSizeBytes = 0;
+    std::uint64_t maxSizeBytes = 0;
+    std::uint32_t duplicatesMode = 0;  // 0 any, 1 dup, 2 uniq
+    bool hasDuplicatesDir = false;
+    std::string duplicatesDir;
+    bool showStatistics = false;
+    bool hasThreads = false;
+    std::uint32_t threads = 0;  // 0: automatic
+};
+
+struct MatchInfo {
+    std::filesystem::path path;
+    std::uint64_t size = 0;
+    bool contentMatched = false;
+    std::string snippet;
+    std::uint64_t firstMatchLine = 0;
+};
+
+std::vector<MatchInfo> search_files(const Options& options, std::uint64_t& candidatesScanned,
+                                    std::uint32_t& threadsUsed, double& elapsedSeconds);
+
+bool match_file_content(const std::filesystem::path& file, const Options& options, const std::regex* contentRegex,
+                        std::string& snippet, std::uint64_t& lineNumber);
+
+std::string make_snippet(const std::string& line, const std::string& contentPattern, const std::regex* contentRegex,
+                         bool useContentPattern, bool useContentRegex);
+
+bool wildcard_match(const std::string& pattern, const std::string& name);
+std::string to_lower(const std::string& s);
+std::string trim(const std::string& s);
+std::string format_size(std::uint64_t bytes);
+
+// The regex engine recurses once per character it consumes, so a content
+// expression only ever sees this many leading bytes of a line; longer lines
+// are reported on standard error.
+std::size_t regex_line_limit(const std::string& expression);

@@ -1,0 +1,142 @@
+#include "duplicate_filter.h"
+
+#include "temp_tree.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+class DuplicateFilter : public TempTree {
+protected:
+    MatchInfo result(const std::string& relative, const std::string& content) {
+        MatchInfo m;
+        m.path = write(relative, content);
+        m.size = content.size();
+        m.snippet = "s:" + relative;
+        m.firstMatchLine = 7;
+        m.contentMatched = true;
+        return m;
+    }
+    static std::vector<std::string> names(const std::vector<MatchInfo>& results) {
+        std::vector<std::string> out;
+        for (const MatchInfo& m : results) out.push_back(m.path.filename().string());
+        return out;
+    }
+    std::string filter(Options o, std::vector<MatchInfo>& results) {
+        testing::internal::CaptureStderr();
+        filter_duplicates(o, results);
+        return testing::internal::GetCapturedStderr();
+    }
+};
+
+Options with_mode(std::uint32_t mode) {
+    Options o;
+    o.duplicatesMode = mode;
+    return o;
+}
+
+}  // namespace
+
+TEST_F(DuplicateFilter, HashIsFnv1a64) {
+    std::uint64_t hash = 1;
+    ASSERT_TRUE(hash_file_fnv1a(write("empty", ""), hash));
+    EXPECT_EQ(hash, 0xcbf29ce484222325ULL);
+    ASSERT_TRUE(hash_file_fnv1a(write("a", "a"), hash));
+    EXPECT_EQ(hash, 0xaf63dc4c8601ec8cULL);
+    ASSERT_TRUE(hash_file_fnv1a(write("foobar", "foobar"), hash));
+    EXPECT_EQ(hash, 0x85944171f73967e8ULL);
+    // More than one 64 KiB block, with a short last one.
+    std::string big(65536 * 2 + 17, '\0');
+    for (std::size_t i = 0; i < big.size(); ++i) big[i] = static_cast<char>(i * 31 + 7);
+    std::uint64_t expected = 0xcbf29ce484222325ULL;
+    for (unsigned char c : big) expected = (expected ^ c) * 0x100000001b3ULL;
+    ASSERT_TRUE(hash_file_fnv1a(write("big", big), hash));
+    EXPECT_EQ(hash, expected);
+
+    hash = 5;
+    testing::internal::CaptureStderr();
+    EXPECT_FALSE(hash_file_fnv1a(root_ / "missing", hash));
+    EXPECT_EQ(testing::internal::GetCapturedStderr(),
+              "[WARN] Cannot open file for hashing: " + (root_ / "missing").string() + "\n");
+    EXPECT_EQ(hash, 5u);
+}
+
+TEST_F(DuplicateFilter, ModesKeepOrderAndWholeResults) {
+    std::vector<MatchInfo> base = {result("1", "same"), result("2", "other"), result("3", "same"),
+                                   result("4", "third"), result("e1", ""), result("e2", "")};
+    std::vector<MatchInfo> results = base;
+    EXPECT_EQ(filter(with_mode(1), results), "");
+    EXPECT_EQ(names(results), (std::vector<std::string>{"1", "3", "e1", "e2"}));
+    EXPECT_EQ(results[1].snippet, "s:3");
+    EXPECT_EQ(results[1].firstMatchLine, 7u);
+    EXPECT_TRUE(results[1].contentMatched);
+
+    results = base;
+    filter(with_mode(2), results);
+    EXPECT_EQ(names(results), (std::vector<std::string>{"2", "4"}));
+
+    // Mode any without a reference folder opens nothing: missing files give no warning.
+    results = base;
+    fs::remove(base[0].path);
+    EXPECT_EQ(filter(with_mode(0), results), "");
+    EXPECT_EQ(names(results).size(), 6u);
+}
+
+TEST_F(DuplicateFilter, UnreadableResultStaysInUniqLeavesInDup) {
+    std::vector<MatchInfo> base = {result("a", "x"), result("gone", "y"), result("b", "x")};
+    fs::remove(base[1].path);
+    const std::string warning = "[WARN] Cannot open file for hashing: " + base[1].path.string() + "\n";
+    std::vector<MatchInfo> results = base;
+    EXPECT_EQ(filter(with_mode(1), results), warning);
+    EXPECT_EQ(names(results), (std::vector<std::string>{"a", "b"}));
+    results = base;
+    EXPECT_EQ(filter(with_mode(2), results), warning);
+    EXPECT_EQ(names(results), (std::vector<std::string>{"gone"}));
+}
+
+TEST_F(DuplicateFilter, EqualSizeDifferentContentAreDifferent) {
+    std::vector<MatchInfo> results = {result("a", "abc"), result("b", "abd")};
+    filter(with_mode(1), results);
+    EXPECT_TRUE(results.empty());
+}
+
+TEST_F(DuplicateFilter, ReferenceFolder) {
+    std::vector<MatchInfo> base = {result("root/a", "alpha"), result("root/b", "beta"), result("root/c", "gamma")};
+    write("ref/copy_of_b", "beta");
+    write("ref/deeper/other", "delta");
+
+    Options o = with_mode(2);
+    o.hasDuplicatesDir = true;
+    o.duplicatesDir = (root_ / "ref").string();
+    std::vector<MatchInfo> results = base;
+    EXPECT_EQ(filter(o, results), "");
+    EXPECT_EQ(names(results), (std::vector<std::string>{"a", "c"}));
+
+    o.duplicatesMode = 1;
+    results = base;
+    filter(o, results);
+    EXPECT_EQ(names(results), (std::vector<std::string>{"b"}));
+
+    // A reference folder inside the root meets the results again: each is its own duplicate.
+    o.duplicatesDir = (root_ / "root").string();
+    results = base;
+    filter(o, results);
+    EXPECT_EQ(names(results), (std::vector<std::string>{"a", "b", "c"}));
+    o.duplicatesMode = 2;
+    results = base;
+    filter(o, results);
+    EXPECT_TRUE(results.empty());
+
+    // Mode any with a reference folder hashes everything but keeps the list.
+    o.duplicatesMode = 0;
+    fs::remove(base[2].path);
+    results = base;
+    EXPECT_EQ(filter(o, results), "[WARN] Cannot open file for hashing: " + base[2].path.string() + "\n");
+    EXPECT_EQ(results.size(), 3u);
+
+    o.duplicatesDir = (root_ / "nowhere").string();
+    o.duplicatesMode = 1;
+    results = {result("x1", "same"), result("x2", "same")};
+    EXPECT_EQ(filter(o, results), "[WARN] --duplicates-dir is not a valid directory: " + o.duplicatesDir + "\n");
+    EXPECT_EQ(results.size(), 2u);
+}

@@ -1,0 +1,114 @@
+#include "run_screen.h"
+
+#include <algorithm>
+#include <curses.h>
+#include <exception>
+#include <filesystem>
+#include <fstream>
+
+#include "i18n.h"
+#include "key_reader.h"
+#include "palette.h"
+#include "terminal.h"
+#include "wipe_engine.h"
+#include "wipe_log_file.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+bool is_current_directory(const fs::path& target) {
+    try {
+        const fs::path cwd = fs::current_path();
+        return fs::exists(target) && fs::exists(cwd) && fs::equivalent(target, cwd);
+    } catch (...) {
+        // The check itself failing must not stop the run.
+        return false;
+    }
+}
+
+void show_done_screen(const std::string& target_text) {
+    clear();
+    draw_text(2, 2, tr("vornix_done"), PAIR_DONE);
+    draw_text(4, 2, target_text, PAIR_FOCUS);
+    draw_text(getmaxy(stdscr) - 2, 2, tr("vornix_btn_exit") + " (Esc)", PAIR_HIGHLIGHT);
+    terminal_refresh();
+    for (;;) {
+        const int key = read_key();
+        if (key == 27 || key == 10 || key == KEY_ENTER) return;
+    }
+}
+
+// Every return leaves the engine silent until the next run installs its sink.
+int end_run(std::ofstream& log_file, int code) {
+    log_enabled = false;
+    if (log_file.is_open()) log_file.close();
+    return code;
+}
+}  // namespace
+
+void draw_wipe_log(std::vector<std::string>& lines, const WipeConfig& cfg, const std::string& line) {
+    const int rows = getmaxy(stdscr);
+    const int cols = getmaxx(stdscr);
+    lines.push_back(line);
+    clear();
+    draw_text(1, 2, tr("vornix_title") + "  " + tr("vornix_running"), PAIR_FRAME);
+    draw_text(2, 2, cfg.target.string(), PAIR_FOCUS);
+
+    const int n = static_cast<int>(lines.size());
+    const int visible = std::max(rows - 5, 1);
+    int row = 4;
+    for (int i = std::max(n - visible, 0); i < n && row < rows - 1; ++i, ++row) {
+        const std::string& text = lines[static_cast<std::size_t>(i)];
+        if (static_cast<int>(text.size()) > cols - 4)
+            draw_text(row, 2, text.substr(0, static_cast<std::size_t>(std::max(cols - 7, 0))) + "...", PAIR_FOCUS);
+        else
+            draw_text(row, 2, text, PAIR_FOCUS);
+    }
+    draw_text(rows - 1, 2, tr("wizard_status"), PAIR_HIGHLIGHT);
+    terminal_refresh();
+}
+
+int run_wipe_ui(zeylatui::App& app, const WipeConfig& cfg) {
+    (void)app;
+    std::ofstream log_file;
+    open_wipe_log(log_file, cfg.log_file);
+    const std::uint64_t block_bytes = cfg.block_mib << 20;
+    std::vector<std::string> lines;
+    const std::string target_text = cfg.target.string();
+
+    log_enabled = true;
+    log_sink = [&lines, &cfg, &log_file](const std::string& line) {
+        append_wipe_log(log_file, line);
+        draw_wipe_log(lines, cfg, line);
+    };
+
+    if (trim(target_text).empty()) {
+        log_line("ERROR: empty target");
+        return end_run(log_file, kRunEmptyTarget);
+    }
+    if (is_unsafe_path(cfg.target)) {
+        log_line("ERROR: refused unsafe path: " + target_text);
+        return end_run(log_file, kRunUnsafePath);
+    }
+    if (is_current_directory(cfg.target)) {
+        log_line("ERROR: refused current working directory: " + target_text);
+        return end_run(log_file, kRunCurrentDirectory);
+    }
+
+    log_line("Scanning target...");
+    log_line("Vornix started.");
+    log_line("Target: " + target_text);
+    log_line("Passes: " + std::to_string(cfg.passes) + " | Block: " + std::to_string(block_bytes) + " bytes" +
+             (cfg.dry_run ? " | DRY-RUN" : ""));
+    try {
+        wipe_target(cfg.target, cfg.passes, block_bytes, cfg.dry_run);
+    } catch (const std::exception& e) {
+        log_line(std::string("Exception: ") + e.what());
+        return end_run(log_file, kRunException);
+    }
+    log_line("Vornix finished.");
+    end_run(log_file, kRunDone);
+
+    show_done_screen(target_text);
+    return kRunDone;
+}

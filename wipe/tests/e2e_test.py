@@ -1,0 +1,140 @@
+"""Vornix end to end in tmux: language list, wizard, code, run, refusals, quit."""
+import os
+import re
+import shutil
+import sys
+import tempfile
+import time
+import unittest
+
+from tmux_harness import TmuxSession
+
+PROGRAM = None
+
+
+def exit_code(session, status_file, timeout=20.0):
+    """The status as the wrapping shell wrote it: tmux may mark the pane dead
+    before, or (with the leak checker's ptrace at exit) without, reaping it."""
+    session.exit_status(timeout)
+    deadline = time.time() + timeout
+    while time.time() < deadline:
+        if os.path.exists(status_file):
+            with open(status_file) as f:
+                text = f.read().strip()
+            if text:
+                return int(text)
+        time.sleep(0.05)
+    return None
+
+
+class VornixEndToEnd(unittest.TestCase):
+    def setUp(self):
+        self.dir = tempfile.mkdtemp(prefix="vornix-e2e-")
+        self.tree = os.path.join(self.dir, "tree")
+        os.makedirs(os.path.join(self.tree, "sub"))
+        with open(os.path.join(self.tree, "a.txt"), "w") as f:
+            f.write("alpha" * 1000)
+        with open(os.path.join(self.tree, "sub", "b.txt"), "w") as f:
+            f.write("bravo")
+        self.outside = os.path.join(self.dir, "outside.txt")
+        with open(self.outside, "w") as f:
+            f.write("keep")
+        os.symlink(self.outside, os.path.join(self.tree, "link"))
+        self.log = os.path.join(self.dir, "wipe.log")
+
+    def tearDown(self):
+        shutil.rmtree(self.dir, ignore_errors=True)
+
+    def log_messages(self):
+        with open(self.log) as f:
+            return [line.rstrip("\n")[22:] for line in f]
+
+    def clear_field(self, s, n=80):
+        s.type("\x7f" * n)
+
+    def start_run(self, s, target):
+        """From the list: keep the language, set the target, start with yes=1 already set."""
+        s.wait_for("1) English")
+        s.keys("Escape")
+        s.wait_for("Asistente Vornix")
+        self.clear_field(s)
+        if target:
+            s.type(target)
+        s.keys("Tab", "Tab", "Tab", "Tab", "Tab", "Tab")
+        s.keys("Enter")
+
+    def test_wipe_session(self):
+        status_file = os.path.join(self.dir, "exit-status")
+        argv = ["sh", "-c", '"$0"; echo $? > "$1"', PROGRAM, status_file]
+        with TmuxSession(argv, cwd=self.dir, width=100, height=30) as s:
+            s.wait_for("1) English", timeout=30)
+            s.wait_for("Use \u2191/\u2193 (arrows), W/S, or press 1-6.")
+            # Down twice reaches Spanish.
+            s.keys("Down", "Down", "Enter")
+            screen = s.wait_for("Asistente Vornix")
+            self.assertIn("Ruta objetivo", screen)
+            self.assertIn("TAB mover | Enter activar | Esc salir", screen)
+
+            s.type(self.tree)
+            s.keys("Tab", "BSpace")
+            s.type("2")
+            s.keys("Tab", "BSpace")
+            s.type("1")
+            s.keys("Tab", "Tab", "Tab")
+            s.type(self.log)
+            s.keys("Tab", "Enter")
+
+            screen = s.wait_for("Escriba el token para continuar")
+            self.assertIn("Confirmar borrado", screen)
+            code = re.search(r"\[(WIPE-[A-HJ-NP-Z2-9]{6})\]", screen).group(1)
+            s.type(code)
+            s.keys("Tab", "Enter")
+
+            screen = s.wait_for("Salir (Esc)")
+            self.assertIn("Listo.", screen)
+            self.assertIn(self.tree, screen)
+            self.assertFalse(os.path.exists(self.tree))
+            with open(self.outside) as f:
+                self.assertEqual(f.read(), "keep")
+            messages = self.log_messages()
+            self.assertEqual(messages[:4], ["Scanning target...", "Vornix started.", "Target: " + self.tree,
+                                            "Passes: 2 | Block: 1048576 bytes"])
+            self.assertIn("Skipping non-regular file: " + os.path.join(self.tree, "link"), messages)
+            self.assertIn("Directory tree removed: " + self.tree, messages)
+            self.assertEqual(messages[-1], "Vornix finished.")
+            s.keys("Enter")
+
+            # The next pass keeps Spanish and shows the previous values.
+            s.wait_for("1) English")
+            s.keys("Escape")
+            screen = s.wait_for("Asistente Vornix")
+            self.assertIn("[2 ", screen)
+            self.assertIn("[1 ", screen)
+            # Set Yes so that the refusals need no code.
+            s.keys("Tab", "Tab", "Tab", "Tab", "BSpace")
+            s.type("1")
+            s.keys("Tab", "Tab", "Enter")
+            # The previous target is gone now: the engine reports it, then the done screen.
+            s.wait_for("Salir (Esc)")
+            self.assertIn("Path does not exist: " + self.tree, self.log_messages())
+            s.keys("Escape")
+
+            for target, line in (("/", "ERROR: refused unsafe path: /"),
+                                 (".", "ERROR: refused current working directory: ."),
+                                 ("", "ERROR: empty target")):
+                self.start_run(s, target)
+                s.wait_for("1) English")
+                self.assertEqual(self.log_messages()[-1], line)
+
+            # Esc in the list, then Quit in the wizard ends the program.
+            s.keys("Escape")
+            s.wait_for("Asistente Vornix")
+            s.keys(*["Tab"] * 7)
+            s.keys("Enter")
+            self.assertEqual(exit_code(s, status_file), 0)
+        self.assertTrue(os.path.isdir(self.dir))
+
+
+if __name__ == "__main__":
+    PROGRAM = sys.argv.pop(1)
+    unittest.main()

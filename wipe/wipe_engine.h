@@ -1,0 +1,31 @@
+// The wipe engine: overwrites files in passes, removes them, and reports every
+// step as one log line. No curses here; the run screen installs the sink.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <random>
+#include <string>
+
+// Receives every finished log line while log_enabled is true.
+extern std::function<void(const std::string&)> log_sink;
+extern bool log_enabled;
+
+// Local time as "%Y-%m-%d %H:%M:%S".
+std::string now_timestamp();
+// s without leading and trailing blanks of the set " \t\r\n".
+std::string trim(const std::string& s);
+// Sends "[" timestamp "] " msg to the sink.
+void log_line(const std::string& msg);
+
+// Drive roots, the Windows folder and device paths, and on this system the
+// root and the operating system's folders, by text and after resolving links.
+bool is_unsafe_path(const std::filesystem::path& p);
+
+// Fills the first n bytes of block with overwrite data: the low 32 bits of one
+// generator output per four bytes, least significant byte first.
+void fill_random_block(unsigned char* block, std::uint64_t n, std::mt19937_64& gen);
+
+bool wipe_file(const std::filesystem::path& path, std::uint64_t passes, std::uint64_t block_bytes, bool dry_run);
+void wipe_target(const std::filesystem::path& target, std::uint64_t passes, std::uint64_t block_bytes, bool dry_run);
