@@ -9,8 +9,9 @@
 using TextMap = std::unordered_map<std::string, std::string>;
 using LanguageTable = std::unordered_map<std::string, TextMap>;
 
-// One (key, text) pair of a catalog list.
+// One (key, text) pair of a catalog list, and one language of a table.
 using text_entry = std::pair<std::string, std::string>;
+using language_entry = std::pair<std::string, TextMap>;
 
 // Supplied by each program: its table of all six languages, built on first use.
 const LanguageTable& language_catalog();

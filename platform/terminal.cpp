@@ -13,6 +13,32 @@ wchar_t screen_char(char32_t cp) {
     if (cp < 0x20 || cp == 0x7F || (cp >= 0x80 && cp < 0xA0) || cp == 0) return L' ';
     return static_cast<wchar_t>(cp);
 }
+bool is_continuation(unsigned char b) { return (b & 0xC0) == 0x80; }
+
+// Length of a UTF-8 letter that a byte-wise cut has left incomplete at pos:
+// the tail of a letter at the very start, or its head at the very end or just
+// before the "..." that marks the cut. 0 when the bytes there are anything else.
+std::size_t cut_letter_length(const std::string& text, std::size_t pos) {
+    const auto byte = static_cast<unsigned char>(text[pos]);
+    if (is_continuation(byte)) {
+        std::size_t n = 0;
+        while (pos + n < text.size() && n < 3 && is_continuation(static_cast<unsigned char>(text[pos + n]))) ++n;
+        bool at_start = true;
+        for (std::size_t i = 0; i < pos; ++i)
+            at_start = at_start && is_continuation(static_cast<unsigned char>(text[i]));
+        return at_start ? n : 0;
+    }
+    std::size_t want = 0;
+    if (byte >= 0xC2 && byte <= 0xDF) want = 2;
+    if (byte >= 0xE0 && byte <= 0xEF) want = 3;
+    if (byte >= 0xF0 && byte <= 0xF4) want = 4;
+    if (want == 0) return 0;
+    std::size_t n = 1;
+    while (n < want && pos + n < text.size() && is_continuation(static_cast<unsigned char>(text[pos + n]))) ++n;
+    if (n == want) return 0;
+    const std::string rest = text.substr(pos + n);
+    return rest.empty() || rest == "..." ? n : 0;
+}
 }  // namespace
 
 void set_text_encoding(TextEncoding encoding) { current_encoding = encoding; }
@@ -25,7 +51,16 @@ std::wstring terminal_text(const std::string& text) {
         const auto byte = static_cast<unsigned char>(text[i]);
         char32_t cp = 0;
         std::size_t n = 0;
-        if (current_encoding == TextEncoding::utf8) n = decode_utf8(text, i, cp);
+        if (current_encoding == TextEncoding::utf8) {
+            n = decode_utf8(text, i, cp);
+            if (n == 0) {
+                const std::size_t cut = cut_letter_length(text, i);
+                if (cut > 0) {
+                    i += cut;
+                    continue;
+                }
+            }
+        }
         if (n == 0) {
             cp = byte < 0x80 ? byte : cp1252_to_unicode(byte);
             n = 1;

@@ -14,8 +14,10 @@ void set_text_encoding(TextEncoding encoding);
 TextEncoding text_encoding();
 
 // The characters that put_text hands to curses for a text: control bytes
-// become one blank each (0x18 and 0x19 become the console's arrows), bytes
-// that are not valid UTF-8 are read as Windows-1252.
+// become one blank each (0x18 and 0x19 become the console's arrows). A letter
+// that a byte-wise cut has split (at either end of the text, or before the
+// "..." of fit_text) is left out; other bytes that are not valid UTF-8 are
+// read as Windows-1252.
 std::wstring terminal_text(const std::string& text);
 
 // Draws text at (y, x) on stdscr, cut at the right edge of the screen so

@@ -71,8 +71,21 @@ TEST(TerminalText, ControlBytesAreBlanksAndArrowsStayArrows) {
     EXPECT_EQ(terminal_text("Use \x18/\x19 keys"), L"Use \u2191/\u2193 keys");
     EXPECT_EQ(terminal_text("R\xc3\xa9sultats"), L"R\u00e9sultats");
     // Bytes that are not UTF-8 (a Latin-1 file name, a cut letter) still show as one cell each.
-    EXPECT_EQ(terminal_text("caf\xe9"), L"caf\u00e9");
-    EXPECT_EQ(terminal_text("R\xc3"), L"R\u00c3");
+    EXPECT_EQ(terminal_text("caf\xe9 au lait"), L"caf\u00e9 au lait");
+    EXPECT_EQ(terminal_text("\xff"), L"\u00ff");
+}
+
+TEST(TerminalText, LettersSplitByACutAreLeftOut) {
+    set_text_encoding(TextEncoding::utf8);
+    const std::string label = "M\xc3\xa1scara do nome";
+    EXPECT_EQ(terminal_text(fit_text(label, 5)), L"M...");
+    EXPECT_EQ(terminal_text(label.substr(0, 2)), L"M");
+    EXPECT_EQ(terminal_text(label.substr(2)), L"scara do nome");
+    EXPECT_EQ(terminal_text("\xe2\x86"), L"");
+    EXPECT_EQ(terminal_text("Gr\xc3\xb6\xc3\x9f"
+                            "e"),
+              L"Gr\u00f6\u00df"
+              "e");
 }
 
 TEST(TerminalText, Windows1252Programs) {

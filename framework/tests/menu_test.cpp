@@ -53,6 +53,7 @@ TEST(MenuDrawing, LayoutOn80x24) {
     CursesScreen screen(24, 80);
     Menu menu = numbered_menu(screen.app(), 3);
     menu.title = "Pick";
+    menu.status = "Up/Down move | Enter select | Esc back | Type to filter";
     menu.selected = 1;
     screen.type("\x1b");
     EXPECT_EQ(run_menu(menu), TUI_CANCELLED);
@@ -66,15 +67,16 @@ TEST(MenuDrawing, LayoutOn80x24) {
     EXPECT_EQ(screen.text_at(20, 4, 55), "Up/Down move | Enter select | Esc back | Type to filter");
 }
 
-TEST(MenuDrawing, LongLabelsAreFittedAndWideScreensCapTheBox) {
-    CursesScreen screen(40, 140);
+TEST(MenuDrawing, LongLabelsAreFittedOn120x40) {
+    CursesScreen screen(40, 120);
     Menu menu;
     menu.app = &screen.app();
     menu_set_items(menu, {{std::string(200, 'w'), {}}});
     screen.type("\x1b");
     run_menu(menu);
-    // W = 120 at column 10: labels get 116 cells.
-    EXPECT_EQ(screen.text_at(5, 12, 117), std::string(113, 'w') + "... ");
+    // W = 116 at column 2, H = 36 at row 2: labels get 112 cells.
+    EXPECT_EQ(screen.text_at(5, 4, 113), std::string(109, 'w') + "... ");
+    EXPECT_EQ(screen.text_at(36, 4, 9), "Up/Down m");
 }
 
 TEST(MenuKeys, PagingOnA25RowTerminal) {
