@@ -113,13 +113,16 @@ int main(int argc, char** argv) {
     std::ostringstream sink;
     std::streambuf* old = std::cout.rdbuf(sink.rdbuf());
     const double engine = timed(
-        [&](const SocketHandle& s) { return send_file(s, TransferRequest{source.string(), "payload.bin", 65536}); },
+        [&](const SocketHandle& s) {
+            return send_file(s, TransferRequest{source.string(), "payload.bin", 65536});
+        },
         [&](const SocketHandle& s) { return receive_file(s, (dir / "out").string()); });
     std::cout.rdbuf(old);
     const double plain = timed([&](const SocketHandle& s) { return plain_send(s, source); },
                                [&](const SocketHandle& s) { return plain_receive(s, dir / "out" / "plain.bin"); });
 
-    const bool same = fs::file_size(dir / "out" / "payload.bin") == bytes && fs::file_size(dir / "out" / "plain.bin") == bytes;
+    const bool same =
+        fs::file_size(dir / "out" / "payload.bin") == bytes && fs::file_size(dir / "out" / "plain.bin") == bytes;
     std::error_code ec;
     fs::remove_all(dir, ec);
     const double size_mib = static_cast<double>(bytes) / (1024.0 * 1024.0);

@@ -51,8 +51,14 @@ int main(int argc, char** argv) {
     std::printf("%-28s %10s %10s %18s\n", "passes", "vornix s", "+ sync s", "shred (same passes) s");
     for (const auto& [passes, shred_random] : {std::pair<std::uint64_t, int>{1, 0}, {3, 2}}) {
         make_file(file, mib);
+        // A second link keeps the overwritten data alive after the removal, so
+        // that the sync has to write it out as shred's fsync does.
+        const fs::path witness = folder / "vornix-bench.witness";
+        fs::remove(witness);
+        fs::create_hard_link(file, witness);
         const double wipe = seconds([&] { wipe_file(file, passes, block, false); });
         const double wipe_synced = wipe + seconds([] { sync(); });
+        fs::remove(witness);
         make_file(file, mib);
         const double shred = shred_seconds(file, shred_random);
         std::printf("%-28s %10.2f %10.2f %18.2f\n",

@@ -60,8 +60,8 @@ void tui_show_passwords(zeylatui::App& app, const GenOptions& options, const std
     std::vector<MenuItem> items;
     items.reserve(passwords.size());
     for (std::size_t i = 0; i < passwords.size(); ++i)
-        items.push_back(
-            MenuItem{passwords[i], [&app, &options, &passwords, i] { copy_password_action(app, options, passwords, i); }});
+        items.push_back(MenuItem{
+            passwords[i], [&app, &options, &passwords, i] { copy_password_action(app, options, passwords, i); }});
     menu_set_items(menu, std::move(items));
     run_menu(menu);
 }

@@ -100,8 +100,7 @@ bool send_to_terminal(int fd, const std::string& utf8) {
 }  // namespace
 
 int MultiByteToWideChar(UINT code_page, DWORD flags, const char* source, int source_len, WCHAR* dest, int dest_len) {
-    if (code_page != CP_1252 || flags != 0 || source == nullptr || source_len == 0 || source_len < -1 ||
-        dest_len < 0)
+    if (code_page != CP_1252 || flags != 0 || source == nullptr || source_len == 0 || source_len < -1 || dest_len < 0)
         return 0;
     const std::size_t n = source_len == -1 ? std::strlen(source) + 1 : static_cast<std::size_t>(source_len);
     if (n > static_cast<std::size_t>(INT32_MAX)) return 0;

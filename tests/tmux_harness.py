@@ -33,7 +33,9 @@ class TmuxSession:
         self.socket = "zeyla-" + uuid.uuid4().hex[:12]
         self.target = "main"
         self.output_path = None
-        full_env = {"TERM": "xterm-256color", "LANG": "C.UTF-8"}
+        # The terminal type tmux itself emulates, so that keys such as Home and End
+        # arrive as the sequences the program expects.
+        full_env = {"TERM": "tmux-256color", "LANG": "C.UTF-8"}
         if env:
             full_env.update(env)
         exports = " ".join("%s=%s" % (k, shlex.quote(v)) for k, v in full_env.items())

@@ -123,6 +123,11 @@ bool receive_file(const SocketHandle& socket, const std::string& out_dir) {
         destination = fs::path(out_dir) / fs::path(*name);
         std::error_code ec;
         if (fs::is_directory(destination, ec)) return false;
+        // The rename below would replace a file the user cannot write; refuse
+        // it as opening it in place would.
+        if (fs::exists(destination, ec) &&
+            !std::ofstream(destination, std::ios::out | std::ios::app | std::ios::binary).is_open())
+            return false;
         temporary = temporary_path(fs::path(out_dir));
     } catch (...) {
         return false;

@@ -100,8 +100,7 @@ bool kem_generate_keypair(KemSession& session, ShareCard& card) {
     if (!kem) return false;
     session.public_key.assign(kem->length_public_key, 0);
     session.secret_key.assign(kem->length_secret_key, 0);
-    if (OQS_KEM_keypair(kem.get(), session.public_key.data(), session.secret_key.data()) != OQS_SUCCESS)
-        return false;
+    if (OQS_KEM_keypair(kem.get(), session.public_key.data(), session.secret_key.data()) != OQS_SUCCESS) return false;
     card.session_text = "KYBER1024";
     card.fingerprint = short_fingerprint(session.public_key.data(), session.public_key.size());
     return true;

@@ -53,7 +53,8 @@ void draw_progress_frame(const std::string& title, const std::string& status, ch
     const std::size_t rows = static_cast<std::size_t>(std::max(h - 5, 1));
     const std::size_t first = lines.size() > rows ? lines.size() - rows : 0;
     int row = 3;
-    for (std::size_t i = first; i < lines.size() && row <= h - 3; ++i, ++row) draw_text(row, 2, cut_text(lines[i], w - 4));
+    for (std::size_t i = first; i < lines.size() && row <= h - 3; ++i, ++row)
+        draw_text(row, 2, cut_text(lines[i], w - 4));
     draw_text(h - 2, 2, "Esc = (disabled during transfer)");
     refresh();
 }
@@ -85,8 +86,7 @@ bool show_share_card(const std::string& host, std::uint16_t port, const std::str
 }
 
 void show_transfer_progress(const std::string& title, const std::string& status, TransferLog& log,
-                            const std::atomic<bool>& done, const std::atomic<bool>& success,
-                            const std::string& error) {
+                            const std::atomic<bool>& done, const std::atomic<bool>& success, const std::string& error) {
     static const char kSpinner[] = {'|', '/', '-', '\\'};
     keypad(stdscr, TRUE);
     nodelay(stdscr, TRUE);

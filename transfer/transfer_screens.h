@@ -15,8 +15,7 @@ bool show_share_card(const std::string& host, std::uint16_t port, const std::str
 
 // Redraws every 80 ms until done, then shows the result screen.
 void show_transfer_progress(const std::string& title, const std::string& status, TransferLog& log,
-                            const std::atomic<bool>& done, const std::atomic<bool>& success,
-                            const std::string& error);
+                            const std::atomic<bool>& done, const std::atomic<bool>& success, const std::string& error);
 
 void show_result_screen(const std::string& title, const std::vector<std::string>& lines);
 

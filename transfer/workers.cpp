@@ -108,7 +108,7 @@ void sender_worker(std::uint16_t port, std::string& error, std::atomic<bool>& su
         }
     } catch (...) {
         sent = false;
-        if (error.empty()) error = "File transfer failed.";
+        if (error.empty()) error = tr("p2p_err_transfer");
     }
     publish(success, done, sent);
     close_socket(peer);
@@ -151,7 +151,7 @@ bool receiver_worker(const std::string& host, std::uint16_t port, const std::str
         return received;
     } catch (...) {
         close_socket(socket);
-        if (error.empty()) error = "Receive failed.";
+        if (error.empty()) error = tr("p2p_err_receive");
         return false;
     }
 }

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <curses.h>
 #include <exception>
-#include <filesystem>
 #include <fstream>
 
 #include "i18n.h"
@@ -13,19 +12,7 @@
 #include "wipe_engine.h"
 #include "wipe_log_file.h"
 
-namespace fs = std::filesystem;
-
 namespace {
-bool is_current_directory(const fs::path& target) {
-    try {
-        const fs::path cwd = fs::current_path();
-        return fs::exists(target) && fs::exists(cwd) && fs::equivalent(target, cwd);
-    } catch (...) {
-        // The check itself failing must not stop the run.
-        return false;
-    }
-}
-
 void show_done_screen(const std::string& target_text) {
     clear();
     draw_text(2, 2, tr("vornix_done"), PAIR_DONE);

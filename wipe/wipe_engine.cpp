@@ -56,6 +56,26 @@ bool is_missing(const std::error_code& ec) {
            ec == std::errc::filename_too_long || ec == std::errc::invalid_argument;
 }
 
+// The last component the text names: "link/" and "link/." reach through the
+// link, yet the user chose the link itself.
+fs::path without_trailing_dots(const fs::path& p) {
+    std::string text = p.string();
+    for (;;) {
+        if (text.size() > 1 && text.back() == '/')
+            text.pop_back();
+        else if (text.size() > 2 && text.ends_with("/."))
+            text.resize(text.size() - 2);
+        else
+            return text;
+    }
+}
+
+bool names_a_link(const fs::path& target, const fs::file_status& st) {
+    if (st.type() == fs::file_type::symlink) return true;
+    std::error_code ec;
+    return fs::symlink_status(without_trailing_dots(target), ec).type() == fs::file_type::symlink;
+}
+
 struct FreeDeleter {
     void operator()(unsigned char* p) const { std::free(p); }
 };
@@ -147,6 +167,16 @@ bool is_unsafe_path(const fs::path& p) {
     return is_system_folder(resolved.string());
 }
 
+bool is_current_directory(const fs::path& target) {
+    try {
+        const fs::path cwd = fs::current_path();
+        return fs::exists(target) && fs::exists(cwd) && fs::equivalent(target, cwd);
+    } catch (...) {
+        // The check itself failing must not stop the run.
+        return false;
+    }
+}
+
 void fill_random_block(unsigned char* block, std::uint64_t n, std::mt19937_64& gen) {
     std::uint64_t i = 0;
     for (; i + 4 <= n; i += 4) {
@@ -220,7 +250,7 @@ void wipe_target(const fs::path& target, std::uint64_t passes, std::uint64_t blo
         return;
     }
     // A link as target is reported and left alone, never walked through.
-    if (st.type() == fs::file_type::regular || st.type() == fs::file_type::symlink) {
+    if (st.type() == fs::file_type::regular || names_a_link(target, st)) {
         wipe_file(target, passes, block_bytes, dry_run);
         return;
     }

@@ -22,6 +22,9 @@ void log_line(const std::string& msg);
 // Drive roots, the Windows folder and device paths, and on this system the
 // root and the operating system's folders, by text and after resolving links.
 bool is_unsafe_path(const std::filesystem::path& p);
+// True when the target names the working folder itself; false also when the
+// check cannot be made.
+bool is_current_directory(const std::filesystem::path& target);
 
 // Fills the first n bytes of block with overwrite data: the low 32 bits of one
 // generator output per four bytes, least significant byte first.

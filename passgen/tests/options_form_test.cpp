@@ -35,11 +35,21 @@ TEST(OptionNumbers, ParseAsA32BitStrtol) {
         std::int32_t value;
     };
     const Case cases[] = {
-        {"12", true, 12},           {" 12 ", true, 12},         {"+12", true, 12},
-        {"\t12\n", true, 12},       {"0", true, 0},             {"-3", true, -3},
-        {"007", true, 7},           {"12a", false, 0},          {"0x10", false, 0},
-        {"", false, 0},             {"   ", false, 0},          {"+", false, 0},
-        {"- 3", false, 0},          {"1 2", false, 0},          {"1.5", false, 0},
+        {"12", true, 12},
+        {" 12 ", true, 12},
+        {"+12", true, 12},
+        {"\t12\n", true, 12},
+        {"0", true, 0},
+        {"-3", true, -3},
+        {"007", true, 7},
+        {"12a", false, 0},
+        {"0x10", false, 0},
+        {"", false, 0},
+        {"   ", false, 0},
+        {"+", false, 0},
+        {"- 3", false, 0},
+        {"1 2", false, 0},
+        {"1.5", false, 0},
         {"2147483647", true, 2147483647},
         {"2147483648", true, 2147483647},
         {"99999999999999999999999", true, 2147483647},
@@ -107,8 +117,8 @@ TEST_F(OptionsForm, ToggleKeepsTypedTextAndFocus) {
     // Type into length and exclude, then press the Accented toggle (button 4).
     screen.type("5\t\t x \t\t\t\t\t\t\r\x1b");
     EXPECT_FALSE(tui_collect_options(screen.app(), options, generate));
-    EXPECT_TRUE(options.accented);    // toggles act at once
-    EXPECT_EQ(options.length, 16);    // numbers only on Generate
+    EXPECT_TRUE(options.accented);  // toggles act at once
+    EXPECT_EQ(options.length, 16);  // numbers only on Generate
     EXPECT_EQ(options.exclude, "");
     EXPECT_FALSE(generate);
 
@@ -123,21 +133,23 @@ TEST_F(OptionsForm, ToggleKeepsTypedTextAndFocus) {
 TEST_F(OptionsForm, InvalidNumbersAreCorrectedInPlace) {
     // Length 12a is refused (box closed with Esc); back on the length field,
     // the a goes and blanks around the exclude text are dropped on storing.
-    screen.type("\x7f\x7f"
-                "12a\t\t  xyz \t\t\r"
-                "\x1b"
-                "\x1b[Z\x1b[Z\x1b[Z\x1b[Z\x7f"
-                "\t\t\t\t\r");
+    screen.type(
+        "\x7f\x7f"
+        "12a\t\t  xyz \t\t\r"
+        "\x1b"
+        "\x1b[Z\x1b[Z\x1b[Z\x1b[Z\x7f"
+        "\t\t\t\t\r");
     EXPECT_TRUE(tui_collect_options(screen.app(), options, generate));
     EXPECT_EQ(options.length, 12);
     EXPECT_EQ(options.exclude, "xyz");
 }
 
 TEST_F(OptionsForm, EscAfterARefusalStoresNothing) {
-    screen.type("\x7f\x7f"
-                "40\t\x7f"
-                "0\t\t\x7f"
-                "9\t\r\x1b\x1b");
+    screen.type(
+        "\x7f\x7f"
+        "40\t\x7f"
+        "0\t\t\x7f"
+        "9\t\r\x1b\x1b");
     EXPECT_FALSE(tui_collect_options(screen.app(), options, generate));
     EXPECT_EQ(options.length, 16);
     EXPECT_EQ(options.quantity, 1);
@@ -158,9 +170,10 @@ TEST_F(OptionsForm, ExitButtonLeaves) {
 }
 
 TEST_F(OptionsForm, NumbersBeyond32BitsPassAsTheLargest) {
-    screen.type("\x7f\x7f"
-                "99999999999\t\t\t\x7f"
-                "99999999999\t\r");
+    screen.type(
+        "\x7f\x7f"
+        "99999999999\t\t\t\x7f"
+        "99999999999\t\r");
     EXPECT_TRUE(tui_collect_options(screen.app(), options, generate));
     EXPECT_EQ(options.length, 2147483647);
     EXPECT_EQ(options.clipboard_clear_seconds, 2147483647);
@@ -173,5 +186,6 @@ TEST_F(OptionsForm, GermanTextsShowTheirLetters) {
     EXPECT_EQ(screen.text_at(4, 5, 6), "Länge:");
     EXPECT_EQ(screen.text_at(8, 5, 24), "Ausschließen (optional):");
     EXPECT_NE(screen.row(26).find("TAB wechseln | Enter aktivieren | Esc beenden"), std::string::npos);
-    EXPECT_NE(screen.row(kButtonRow).find("[ Großbuchstaben (A-Z): OFF ]"), std::string::npos) << screen.row(kButtonRow);
+    EXPECT_NE(screen.row(kButtonRow).find("[ Großbuchstaben (A-Z): OFF ]"), std::string::npos)
+        << screen.row(kButtonRow);
 }

@@ -88,7 +88,7 @@ TEST_F(PasswordList, EnterCopiesTheRowAndConfirms) {
     // The box shows the last 60 bytes of the two paragraphs.
     EXPECT_TRUE(shown("[word copied to clipboard (UTF-16).  Paste it somewhere safe.]")) << screen.row(4);
     EXPECT_EQ(terminal.read(), "\x1b]52;c;w6Digqx4\a");  // "à€x" as UTF-8
-    EXPECT_EQ(terminal.read(300), "");  // no timer
+    EXPECT_EQ(terminal.read(300), "");                   // no timer
 }
 
 TEST_F(PasswordList, TypedFilterChoosesTheRowAndTheTimerClears) {

@@ -41,11 +41,11 @@ TEST(Clipboard, Windows1252BecomesUtf16) {
     const Case cases[] = {
         {"", {0}},
         {"Ab1!", {u'A', u'b', u'1', u'!', 0}},
-        {"\xE0", {0x00E0, 0}},           // à
-        {"\x80", {0x20AC, 0}},           // euro sign
+        {"\xE0", {0x00E0, 0}},  // à
+        {"\x80", {0x20AC, 0}},  // euro sign
         {"\x9F\xFF\xC0", {0x0178, 0x00FF, 0x00C0, 0}},
         {"\x8A\x9C\x99", {0x0160, 0x0153, 0x2122, 0}},
-        {"\x81", {0x0081, 0}},           // unassigned: passed through
+        {"\x81", {0x0081, 0}},  // unassigned: passed through
     };
     for (const Case& c : cases) EXPECT_EQ(widen(c.bytes), c.units) << c.bytes;
 }
@@ -54,7 +54,7 @@ TEST(Clipboard, ConversionCountsAndRefusesAsWindowsDoes) {
     WCHAR out[8] = {};
     EXPECT_EQ(MultiByteToWideChar(CP_1252, 0, "abc", -1, nullptr, 0), 4);  // the zero counts
     EXPECT_EQ(MultiByteToWideChar(CP_1252, 0, "abc", 2, nullptr, 0), 2);
-    EXPECT_EQ(MultiByteToWideChar(CP_1252, 0, "abc", -1, out, 3), 0);      // no room for the zero
+    EXPECT_EQ(MultiByteToWideChar(CP_1252, 0, "abc", -1, out, 3), 0);  // no room for the zero
     EXPECT_EQ(MultiByteToWideChar(CP_1252, 0, "abc", 2, out, 8), 2);
     EXPECT_EQ(out[0], u'a');
     EXPECT_EQ(out[1], u'b');

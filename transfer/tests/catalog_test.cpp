@@ -8,14 +8,14 @@
 
 namespace {
 const char* const kOwnKeys[] = {
-    "p2p_title",         "p2p_main_status",   "p2p_menu_send",     "p2p_menu_recv",      "p2p_menu_lang",
-    "p2p_menu_exit",     "p2p_send_title",    "p2p_recv_title",    "p2p_in_file",        "p2p_in_port",
-    "p2p_in_host",       "p2p_in_outdir",     "p2p_btn_start",     "p2p_btn_back",       "p2p_btn_connect",
-    "p2p_share_title",   "p2p_share_hint",    "p2p_share_host",    "p2p_share_port",     "p2p_share_sess",
-    "p2p_share_fp",      "p2p_log_listening", "p2p_log_wait_conn", "p2p_log_connected",  "p2p_log_handshake",
-    "p2p_log_transfer",  "p2p_log_done",      "p2p_err_file",      "p2p_err_listen",     "p2p_err_accept",
-    "p2p_err_connect",   "p2p_err_host",      "p2p_err_outdir",    "p2p_err_zeyla_init", "p2p_err_handshake",
-    "p2p_err_transfer",  "p2p_err_receive",   "p2p_press_any"};
+    "p2p_title",        "p2p_main_status",   "p2p_menu_send",     "p2p_menu_recv",      "p2p_menu_lang",
+    "p2p_menu_exit",    "p2p_send_title",    "p2p_recv_title",    "p2p_in_file",        "p2p_in_port",
+    "p2p_in_host",      "p2p_in_outdir",     "p2p_btn_start",     "p2p_btn_back",       "p2p_btn_connect",
+    "p2p_share_title",  "p2p_share_hint",    "p2p_share_host",    "p2p_share_port",     "p2p_share_sess",
+    "p2p_share_fp",     "p2p_log_listening", "p2p_log_wait_conn", "p2p_log_connected",  "p2p_log_handshake",
+    "p2p_log_transfer", "p2p_log_done",      "p2p_err_file",      "p2p_err_listen",     "p2p_err_accept",
+    "p2p_err_connect",  "p2p_err_host",      "p2p_err_outdir",    "p2p_err_zeyla_init", "p2p_err_handshake",
+    "p2p_err_transfer", "p2p_err_receive",   "p2p_press_any"};
 
 std::string lookup(const std::string& lang, const std::string& key) {
     const auto& texts = language_catalog().at(lang);

@@ -7,6 +7,8 @@
 #include <sstream>
 #include <thread>
 
+#include <unistd.h>
+
 #include "test_support.h"
 
 namespace fs = std::filesystem;
@@ -64,7 +66,8 @@ TEST(FileStream, ProgressLine) {
     EXPECT_EQ(progress_line(65536, 65537), "\rProgress: 99% (65536/65537 bytes)");
     EXPECT_EQ(progress_line(5, 5), "\rProgress: 100% (5/5 bytes)");
     EXPECT_EQ(progress_line(0, 0), "");
-    EXPECT_EQ(progress_line(std::uint64_t{1} << 40, std::uint64_t{1} << 41), "\rProgress: 50% (1099511627776/2199023255552 bytes)");
+    EXPECT_EQ(progress_line(std::uint64_t{1} << 40, std::uint64_t{1} << 41),
+              "\rProgress: 50% (1099511627776/2199023255552 bytes)");
     CaptureStdout cap;
     print_progress(3, 0);
     print_progress(2, 4);
@@ -150,8 +153,8 @@ TEST(FileStream, WireLayoutOfASmallFile) {
     }
     close_socket(pair.a);
     ASSERT_TRUE(sent);
-    const std::vector<std::uint8_t> expected = {6, 0, 0, 0, 'a', 'b', '.', 't', 'x', 't', 3, 0, 0, 0, 0, 0,
-                                                0, 0, 3, 0, 0, 0, 'h', 'i', '!', 0, 0, 0, 0};
+    const std::vector<std::uint8_t> expected = {6, 0, 0, 0, 'a', 'b', '.', 't', 'x', 't', 3, 0, 0, 0, 0,
+                                                0, 0, 0, 3, 0,   0,   0,   'h', 'i', '!', 0, 0, 0, 0};
     EXPECT_EQ(drain(pair.b), expected);
 }
 
@@ -307,4 +310,22 @@ TEST(FileStream, UnwritableDestinationsFail) {
     EXPECT_FALSE(receive_file(pair.b, (dst.path / "plain").string()));
     t.join();
     EXPECT_EQ(read_file(dst.path / "plain"), std::vector<char>{'p'});
+
+    // An existing file its owner made read-only is refused, not replaced by
+    // the finished download (root may write it anyway).
+    if (::geteuid() != 0) {
+        const fs::path locked = dst.path / "locked.txt";
+        write_file(locked, {'l'});
+        fs::permissions(locked, fs::perms::owner_read, fs::perm_options::replace);
+        auto l = receive_from(
+            [](const SocketHandle& s) {
+                announce(s, "locked.txt", 1);
+                chunk(s, {'z'});
+                send_u32(s, 0);
+            },
+            dst);
+        EXPECT_FALSE(l.ok);
+        EXPECT_EQ(read_file(locked), std::vector<char>{'l'});
+        fs::permissions(locked, fs::perms::owner_all, fs::perm_options::replace);
+    }
 }

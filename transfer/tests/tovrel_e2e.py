@@ -4,7 +4,6 @@ import shutil
 import socket
 import sys
 import tempfile
-import time
 import unittest
 
 from tmux_harness import TmuxSession
@@ -17,40 +16,6 @@ def free_port():
     with socket.socket() as s:
         s.bind(("127.0.0.1", 0))
         return s.getsockname()[1]
-
-
-def exit_code(session):
-    """The program's exit code once it has ended.
-
-    Under LeakSanitizer tmux can leave the ended program unreaped, so its pane
-    is dead without a status; the zombie's wait status is then read from /proc.
-    """
-    deadline = time.time() + 10
-    while True:
-        state = session._tmux("display-message", "-p", "-t", session.target,
-                              "#{pane_dead} #{pane_dead_status} #{pane_pid}").split()
-        if state and state[0] == "1":
-            if len(state) == 3:
-                return int(state[1])
-            status = zombie_status(state[-1])
-            if status is not None:
-                return status
-        if time.time() > deadline:
-            raise AssertionError("program still running:\n" + session.screen())
-        time.sleep(0.1)
-
-
-def zombie_status(pid):
-    try:
-        with open("/proc/%s/stat" % pid) as f:
-            stat = f.read()
-    except OSError:
-        return None
-    fields = stat[stat.rindex(")") + 2:].split()
-    if fields[0] != "Z":
-        return None
-    wait_status = int(fields[-1])
-    return wait_status >> 8 if wait_status & 0x7F == 0 else -(wait_status & 0x7F)
 
 
 class TovrelEndToEnd(unittest.TestCase):
@@ -175,9 +140,9 @@ class TovrelEndToEnd(unittest.TestCase):
 
     def test_6_exit_and_escape_end_with_zero(self):
         self.sender.keys("Escape")
-        self.assertEqual(exit_code(self.sender), 0)
+        self.assertEqual(self.sender.exit_status(), 0)
         self.receiver.keys("Down", "Down", "Down", "Enter")
-        self.assertEqual(exit_code(self.receiver), 0)
+        self.assertEqual(self.receiver.exit_status(), 0)
 
 
 if __name__ == "__main__":

@@ -43,9 +43,8 @@ struct SenderRun {
     void start(std::uint16_t port, const std::string& path, TransferLimits limits = {}) {
         ShareCard card;
         ASSERT_TRUE(kem_generate_keypair(session, card));
-        thread = std::thread([this, port, path, limits] {
-            sender_worker(port, error, success, done, log, session, path, limits);
-        });
+        thread = std::thread(
+            [this, port, path, limits] { sender_worker(port, error, success, done, log, session, path, limits); });
     }
     // The receiver may connect once the sender has logged that it waits.
     bool wait_listening() {
@@ -110,8 +109,11 @@ TEST_F(Workers, FileCrossesAndBothLogsShowOneFingerprint) {
     const auto slog = sender.log.snapshot();
     const auto rlog = receiver.log.snapshot();
     const std::vector<std::string> sender_expected = {"Listening on port " + std::to_string(port) + "...",
-                                                      "Waiting for receiver to connect...", "Connected.",
-                                                      "Handshake OK.", fp_line(slog), "Transferring file..."};
+                                                      "Waiting for receiver to connect...",
+                                                      "Connected.",
+                                                      "Handshake OK.",
+                                                      fp_line(slog),
+                                                      "Transferring file..."};
     const std::vector<std::string> receiver_expected = {"Connecting to localhost:" + std::to_string(port) + " ...",
                                                         "Connected.", "Handshake OK.", fp_line(rlog),
                                                         "Transferring file..."};

@@ -234,12 +234,18 @@ TEST(WipeTarget, LinkAsTargetIsReportedAndLeftAlone) {
     fs::create_symlink(dir.path / "real.txt", dir.path / "file-link");
     fs::create_symlink(dir.path / "realdir", dir.path / "dir-link");
     fs::create_symlink(dir.path / "gone", dir.path / "dangling");
-    for (const char* name : {"file-link", "dir-link", "dangling"}) wipe_target(dir.path / name, 1, kBlock, false);
+    // A trailing slash or "." makes the system look through the link; the link stays the target.
+    const std::string dir_link = (dir.path / "dir-link").string();
+    for (const std::string& name : {(dir.path / "file-link").string(), dir_link, (dir.path / "dangling").string(),
+                                    dir_link + "/", dir_link + "//./"})
+        wipe_target(name, 1, kBlock, false);
     EXPECT_EQ(read_file(dir.path / "real.txt"), "keep me");
     EXPECT_EQ(read_file(dir.path / "realdir" / "inner.txt"), "keep me too");
-    const std::vector<std::string> want = {"Skipping non-regular file: " + (dir.path / "file-link").string(),
-                                           "Skipping non-regular file: " + (dir.path / "dir-link").string(),
-                                           "Skipping non-regular file: " + (dir.path / "dangling").string()};
+    EXPECT_TRUE(fs::is_symlink(dir_link));
+    const std::vector<std::string> want = {
+        "Skipping non-regular file: " + (dir.path / "file-link").string(), "Skipping non-regular file: " + dir_link,
+        "Skipping non-regular file: " + (dir.path / "dangling").string(),
+        "Skipping non-regular file: " + dir_link + "/", "Skipping non-regular file: " + dir_link + "//./"};
     EXPECT_EQ(log.lines, want);
 }
 
