@@ -1,16 +1,15 @@
 #include "duplicate_filter.h"
 
-#include <fstream>
 #include <iostream>
 #include <string>
 #include <unordered_map>
 
+#include "fnv1a.h"
+#include "tree_walk.h"
+
 namespace fs = std::filesystem;
 
 namespace {
-
-constexpr std::uint64_t kFnvOffsetBasis = 0xcbf29ce484222325ULL;
-constexpr std::uint64_t kFnvPrime = 0x100000001b3ULL;
 
 void write_warning(const std::string& line) { std::cerr << line + "\n" << std::flush; }
 
@@ -24,43 +23,22 @@ void count_reference_folder(const Options& options, std::unordered_map<std::stri
         write_warning("[WARN] --duplicates-dir is not a valid directory: " + dir.string());
         return;
     }
-    std::error_code ec;
-    fs::recursive_directory_iterator it(dir, fs::directory_options::skip_permission_denied, ec);
-    for (; it != fs::recursive_directory_iterator(); it.increment(ec)) {
-        if (ec) {
-            ec.clear();
-            continue;
-        }
-        const fs::directory_entry& entry = *it;
-        std::error_code entryEc;
-        if (!entry.is_regular_file(entryEc) || entryEc) continue;
-        const std::uintmax_t size = entry.file_size(entryEc);
-        if (entryEc) continue;
+    walk_folder(dir, true, [&counts](const fs::directory_entry& entry) {
+        std::error_code ec;
+        if (!entry.is_regular_file(ec) || ec) return;
+        const std::uintmax_t size = entry.file_size(ec);
+        if (ec) return;
         std::uint64_t hash = 0;
         if (hash_file_fnv1a(entry.path(), hash)) ++counts[content_key(size, hash)];
-    }
+    });
 }
 
 }  // namespace
 
 bool hash_file_fnv1a(const fs::path& file, std::uint64_t& hash) {
-    std::ifstream in(file, std::ios::binary);
-    if (!in) {
-        write_warning("[WARN] Cannot open file for hashing: " + file.string());
-        return false;
-    }
-    std::uint64_t state = kFnvOffsetBasis;
-    std::vector<char> block(65536);
-    while (in) {
-        in.read(block.data(), static_cast<std::streamsize>(block.size()));
-        const std::streamsize got = in.gcount();
-        for (std::streamsize i = 0; i < got; ++i) {
-            state ^= static_cast<unsigned char>(block[static_cast<std::size_t>(i)]);
-            state *= kFnvPrime;
-        }
-    }
-    hash = state;
-    return true;
+    if (fnv1a_file(file, hash)) return true;
+    write_warning("[WARN] Cannot open file for hashing: " + file.string());
+    return false;
 }
 
 void filter_duplicates(const Options& options, std::vector<MatchInfo>& results) {

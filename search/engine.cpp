@@ -8,11 +8,13 @@
 #include <exception>
 #include <fstream>
 #include <iostream>
+#include <limits>
 #include <memory>
 #include <mutex>
 #include <optional>
 #include <thread>
 
+#include "tree_walk.h"
 #include "worker_thread.h"
 
 namespace fs = std::filesystem;
@@ -109,18 +111,6 @@ void accept_entry(const fs::directory_entry& entry, const Options& options, cons
     candidates.push_back(entry.path());
 }
 
-template <typename Iterator>
-void walk(Iterator it, std::error_code& ec, const Options& options, const std::regex* filenameRegex,
-          std::vector<fs::path>& candidates) {
-    for (; it != Iterator(); it.increment(ec)) {
-        if (ec) {
-            ec.clear();
-            continue;
-        }
-        accept_entry(*it, options, filenameRegex, candidates);
-    }
-}
-
 double seconds_since(std::chrono::steady_clock::time_point start) {
     const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now() - start);
     return static_cast<double>(ns.count()) / 1e9;
@@ -155,6 +145,9 @@ std::string make_snippet_limited(const std::string& line, const std::string& con
 }  // namespace
 
 std::size_t regex_line_limit(const std::string& expression) {
+    // Without a quantifier every match attempt consumes at most one character
+    // per expression byte, so the recursion no longer grows with the line.
+    if (expression.find_first_of("*+?{") == std::string::npos) return std::numeric_limits<std::size_t>::max();
     const std::size_t perChar = kStackPerCharAndPatternByte * (expression.size() + 2);
     return std::clamp<std::size_t>(kRegexStackBudget / perChar, 64, std::size_t{1} << 20);
 }
@@ -190,12 +183,8 @@ std::vector<MatchInfo> search_files(const Options& options, std::uint64_t& candi
     WorkerThread walker;
     walker.body = [&] {
         try {
-            std::error_code ec;
-            const auto walkOptions = fs::directory_options::skip_permission_denied;
-            if (options.recursive)
-                walk(fs::recursive_directory_iterator(root, walkOptions, ec), ec, options, nameRegex, candidates);
-            else
-                walk(fs::directory_iterator(root, walkOptions, ec), ec, options, nameRegex, candidates);
+            walk_folder(root, options.recursive,
+                        [&](const fs::directory_entry& entry) { accept_entry(entry, options, nameRegex, candidates); });
         } catch (...) {
             walkError = std::current_exception();
         }

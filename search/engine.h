@@ -54,6 +54,7 @@ std::string trim(const std::string& s);
 std::string format_size(std::uint64_t bytes);
 
 // The regex engine recurses once per character it consumes, so a content
-// expression only ever sees this many leading bytes of a line; longer lines
-// are reported on standard error.
+// expression with a quantifier only ever sees this many leading bytes of a
+// line; longer lines are reported on standard error. Unbounded for an
+// expression without quantifiers.
 std::size_t regex_line_limit(const std::string& expression);

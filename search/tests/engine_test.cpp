@@ -1,6 +1,7 @@
 #include "engine.h"
 
 #include <algorithm>
+#include <limits>
 #include <set>
 #include <thread>
 
@@ -53,11 +54,21 @@ TEST(SearchText, WildcardMatchesWholeNameIgnoringAsciiCase) {
         bool expected;
     };
     const Case cases[] = {
-        {"*.TXT", "notes.txt", true},     {"a?c", "abc", true},         {"a?c", "ac", false},
-        {"a?c", "abbc", false},           {"*.txt", "a.txt.bak", false}, {"README*", "readme.md", true},
-        {"*", "", true},                  {"", "", true},                {"", "a", false},
-        {"**a", "a", true},               {"?", "", false},              {"\xC3\x89*", "\xC3\xA9t\xC3\xA9", false},
-        {"*b*", "abc", true},             {"a*c", "abdc", true},         {"a*c", "abd", false},
+        {"*.TXT", "notes.txt", true},
+        {"a?c", "abc", true},
+        {"a?c", "ac", false},
+        {"a?c", "abbc", false},
+        {"*.txt", "a.txt.bak", false},
+        {"README*", "readme.md", true},
+        {"*", "", true},
+        {"", "", true},
+        {"", "a", false},
+        {"**a", "a", true},
+        {"?", "", false},
+        {"\xC3\x89*", "\xC3\xA9t\xC3\xA9", false},
+        {"*b*", "abc", true},
+        {"a*c", "abdc", true},
+        {"a*c", "abd", false},
     };
     for (const Case& c : cases)
         EXPECT_EQ(wildcard_match(c.pattern, c.name), c.expected) << c.pattern << " vs " << c.name;
@@ -250,7 +261,8 @@ TEST_F(SearchEngine, WorkerCount) {
 }
 
 TEST_F(SearchEngine, ManyFilesManyWorkersEachFileOnce) {
-    for (int i = 0; i < 300; ++i) write("d" + std::to_string(i % 7) + "/f" + std::to_string(i), "needle " + std::to_string(i));
+    for (int i = 0; i < 300; ++i)
+        write("d" + std::to_string(i % 7) + "/f" + std::to_string(i), "needle " + std::to_string(i));
     Options o = options_for_root();
     o.useContentPattern = true;
     o.contentPattern = "NEEDLE";
@@ -302,8 +314,8 @@ TEST_F(SearchEngine, FolderWithoutPermissionIsSkipped) {
             s.results = search_files(o, s.candidates, s.threads, s.elapsed);
             c.results = search_files(closedRoot, c.candidates, c.threads, c.elapsed);
         }
-        const bool ok = names(s) == std::set<std::string>{"a.txt"} && s.errors.empty() && c.candidates == 0 &&
-                        c.errors.empty();
+        const bool ok =
+            names(s) == std::set<std::string>{"a.txt"} && s.errors.empty() && c.candidates == 0 && c.errors.empty();
         EXPECT_TRUE(ok);
         return ok;
     });
@@ -341,6 +353,23 @@ TEST_F(SearchEngine, RootAndExpressionErrors) {
     s = run(o);
     EXPECT_EQ(s.errors.rfind("[ERROR] Invalid --regex-filename pattern: ", 0), 0u) << s.errors;
     EXPECT_EQ(s.candidates, 0u);
+}
+
+TEST_F(SearchEngine, ExpressionWithoutQuantifierSeesWholeLongLines) {
+    // Minified files: a plain expression must find a hit far beyond the
+    // bounded prefix that quantified expressions get.
+    std::string line(200000, 'q');
+    line.replace(190000, 6, "NeEdLe");
+    write("long.js", line + "\n");
+    Options o = options_for_root();
+    o.useContentRegex = true;
+    o.contentRegex = "needle|haystack";
+    Search s = run(o);
+    ASSERT_EQ(s.results.size(), 1u);
+    EXPECT_EQ(s.results[0].snippet.find("[MATCH]NeEdLe[/MATCH]"), 190000u);
+    EXPECT_EQ(s.errors, "");
+    EXPECT_EQ(regex_line_limit("needle|haystack"), std::numeric_limits<std::size_t>::max());
+    EXPECT_LT(regex_line_limit("needle+"), line.size());
 }
 
 TEST_F(SearchEngine, HugeLineWithBacktrackingExpressionEndsWithoutCrash) {
