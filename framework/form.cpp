@@ -42,6 +42,8 @@ std::size_t first_visible_button(const Form& form, int room) {
     return first;
 }
 
+int read_form_key() { return form_key_reader != nullptr ? form_key_reader() : wgetch(stdscr); }
+
 void draw_buttons(Form& form, const FormBox& b) {
     const int row = b.top + b.height - 4;
     const int nfields = static_cast<int>(form.fields.size());
@@ -50,7 +52,8 @@ void draw_buttons(Form& form, const FormBox& b) {
     for (std::size_t j = 0; j < form.buttons.size(); ++j)
         form.buttons[j].focused = form.focus == nfields + static_cast<int>(j);
 
-    if (total - 1 <= b.width - 4) {
+    // Drawn in place while the row ends inside the right border.
+    if (total - 1 <= b.width - 3) {
         int col = b.left + std::clamp((b.width - total + 1) / 2, 2, b.width - 2);
         for (FormButton& button : form.buttons) {
             draw_text(row, col, "[ " + button.label + " ]", button.focused ? PAIR_FOCUS : 0);
@@ -123,15 +126,15 @@ void draw_form(Form& form) {
 
 void set_form_key_reader(KeyReader reader) { form_key_reader = reader; }
 
-int read_form_key() { return form_key_reader != nullptr ? form_key_reader() : wgetch(stdscr); }
-
 int run_form(Form& form) {
     const int nfields = static_cast<int>(form.fields.size());
     const int n = nfields + static_cast<int>(form.buttons.size());
     for (;;) {
         draw_form(form);
         const int key = read_form_key();
-        if (key == 27) return TUI_CANCELLED;
+        // ERR from a blocking read means the terminal is gone: leave as Esc
+        // would rather than spin on a dead input.
+        if (key == 27 || key == ERR) return TUI_CANCELLED;
         if (key == 9 || key == KEY_DOWN) {
             if (n > 0) form.focus = (form.focus + 1) % n;
             continue;

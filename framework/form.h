@@ -43,4 +43,3 @@ int run_form(Form& form);
 // installs its own reader (null restores the default).
 using KeyReader = int (*)();
 void set_form_key_reader(KeyReader reader);
-int read_form_key();

@@ -73,7 +73,7 @@ int run_menu(Menu& menu) {
     const int n = static_cast<int>(menu.items.size());
     if (n == 0) {
         draw_menu(menu);
-        while (wgetch(stdscr) != 27) {
+        for (int key = wgetch(stdscr); key != 27 && key != ERR; key = wgetch(stdscr)) {
         }
         return TUI_CANCELLED;
     }
@@ -87,7 +87,8 @@ int run_menu(Menu& menu) {
         }
         draw_menu(menu);
         const int key = wgetch(stdscr);
-        if (key == 27) return TUI_CANCELLED;
+        // ERR from a blocking read means the terminal is gone: leave as Esc would.
+        if (key == 27 || key == ERR) return TUI_CANCELLED;
         const int page = std::max(getmaxy(stdscr) - 8, 1);
         if (key == KEY_UP) {
             menu.selected = menu.selected - 1 >= 0 ? menu.selected - 1 : (menu.wrap ? n - 1 : 0);

@@ -21,12 +21,12 @@ bool is_continuation(unsigned char b) { return (b & 0xC0) == 0x80; }
 std::size_t cut_letter_length(const std::string& text, std::size_t pos) {
     const auto byte = static_cast<unsigned char>(text[pos]);
     if (is_continuation(byte)) {
+        // A cut leaves at most three trailing bytes of a letter; a longer run
+        // is no cut letter but text in another encoding.
+        if (pos != 0) return 0;
         std::size_t n = 0;
-        while (pos + n < text.size() && n < 3 && is_continuation(static_cast<unsigned char>(text[pos + n]))) ++n;
-        bool at_start = true;
-        for (std::size_t i = 0; i < pos; ++i)
-            at_start = at_start && is_continuation(static_cast<unsigned char>(text[i]));
-        return at_start ? n : 0;
+        while (n < text.size() && n < 4 && is_continuation(static_cast<unsigned char>(text[n]))) ++n;
+        return n <= 3 ? n : 0;
     }
     std::size_t want = 0;
     if (byte >= 0xC2 && byte <= 0xDF) want = 2;

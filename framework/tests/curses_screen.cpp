@@ -12,7 +12,7 @@
 
 #include "cp1252.h"
 
-CursesScreen::CursesScreen(int rows, int cols) {
+CursesScreen::CursesScreen(int rows, int cols, const char* term) {
     winsize ws{};
     ws.ws_row = static_cast<unsigned short>(rows);
     ws.ws_col = static_cast<unsigned short>(cols);
@@ -22,7 +22,7 @@ CursesScreen::CursesScreen(int rows, int cols) {
     in_ = fdopen(dup(slave_), "r");
     out_ = fdopen(dup(slave_), "w");
     reader_ = std::thread([this] { drain(); });
-    screen_ = newterm("xterm-256color", out_, in_);
+    screen_ = newterm(term, out_, in_);
     if (screen_ == nullptr) throw std::runtime_error("newterm failed");
     set_term(screen_);
     app_start(app_);

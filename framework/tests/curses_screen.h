@@ -13,7 +13,8 @@ struct screen;
 
 class CursesScreen {
 public:
-    CursesScreen(int rows, int cols);
+    // term: the terminal type curses draws for ("vt100" has no colours).
+    CursesScreen(int rows, int cols, const char* term = "xterm-256color");
     ~CursesScreen();
     CursesScreen(const CursesScreen&) = delete;
     CursesScreen& operator=(const CursesScreen&) = delete;

@@ -145,8 +145,13 @@ TEST(FormKeys, InstalledKeyReaderFeedsTheForm) {
         return k;
     });
     EXPECT_EQ(run_form(form), 0);
-    set_form_key_reader(nullptr);
     EXPECT_EQ(form.fields[0].value, "hi");
+
+    // A terminal that has gone away reads ERR for ever: the form leaves instead of spinning.
+    keys = {'x', ERR, 'y'};
+    EXPECT_EQ(run_form(form), TUI_CANCELLED);
+    set_form_key_reader(nullptr);
+    EXPECT_EQ(keys, std::vector<int>{'y'});
 }
 
 TEST(FormButtons, WideButtonRowScrollsWithTheFocus) {
@@ -178,6 +183,38 @@ TEST(FormButtons, WideButtonRowScrollsWithTheFocus) {
         EXPECT_LE(at + shown.size(), 2u + 76u - 2u) << shown;
     }
     EXPECT_NE(screen.row(18).find("<"), std::string::npos);
+}
+
+TEST(FormButtons, RowThatEndsAtTheBorderIsDrawnInPlace) {
+    CursesScreen screen(24, 80);
+    Form form = sample_form(screen.app(), 1, 0);
+    // S = 74 on a 76-column box: first button at 2 + clamp(1, 2, 74) = 4, last cell at column 76.
+    form_set_buttons(form, {{std::string(32, 'a'), {}, false}, {std::string(32, 'b'), {}, false}});
+    screen.type("\x1b");
+    run_form(form);
+    EXPECT_EQ(screen.text_at(18, 3, 74), " [ " + std::string(32, 'a') + " ] [ " + std::string(32, 'b') + " ]");
+
+    // One column more and the row scrolls: the second button waits behind '>'.
+    form.buttons[1].label += "b";
+    screen.type("\x1b");
+    run_form(form);
+    EXPECT_EQ(screen.row(18).find(std::string(33, 'b')), std::string::npos);
+    EXPECT_EQ(screen.text_at(18, 75, 1), ">");
+}
+
+TEST(FormDrawing, SameLayoutWithoutColours) {
+    CursesScreen screen(24, 80, "vt100");
+    ASSERT_FALSE(has_colors());
+    Form form = sample_form(screen.app(), 2, 2);
+    form.fields[0].value = "typed";
+    screen.type("\x1b");
+    run_form(form);
+    EXPECT_EQ(screen.text_at(2, 2 + (76 - 7) / 2, 7), " Setup ");
+    EXPECT_EQ(screen.text_at(4, 5, 8), "Field 0:");
+    EXPECT_EQ(screen.text_at(4, 35, 7), "[typed ");
+    EXPECT_EQ(screen.text_at(18, 33, 13), "[ B0 ] [ B1 ]");
+    // Nothing marks the focused field.
+    for (int x = 35; x < 77; ++x) EXPECT_TRUE(screen.has_pair(4, x, 0)) << x;
 }
 
 TEST(ToggleLabel, AppendsTheStateWord) { EXPECT_EQ(toggle_label("Symbols", true), "Symbols: toggle_on"); }

@@ -167,6 +167,22 @@ TEST(BaseMessages, SampleTextsInEachForm) {
     for (const auto& c : cases) EXPECT_EQ(text_of(c.lang, c.form, c.key), c.text) << c.lang << " " << c.key;
 }
 
+TEST(BaseMessages, AsciiFormFollowsTheAccentRuleSaveNineTexts) {
+    EXPECT_EQ(strip_accents("\xc3\x89"
+                            "chap \xc3\xa0\xc3\xa1\xc3\xa3\xc3\xa4\xc3\xa7\xc3\xa9\xc3\xaa\xc3\xad"
+                            "\xc3\xb1\xc3\xb3\xc3\xb6\xc3\xb9\xc3\xba\xc3\xbc\xc3\x9f %d"),
+              "Echap aaaaceeinoouuuss %d");
+    int exceptions = 0;
+    for (const std::string& lang : kLanguageCodes) {
+        const auto utf8 = base_messages(lang, BaseTextForm::utf8);
+        const auto ascii = base_messages(lang, BaseTextForm::ascii);
+        ASSERT_EQ(utf8.size(), ascii.size());
+        for (std::size_t i = 0; i < utf8.size(); ++i)
+            if (strip_accents(utf8[i].second) != ascii[i].second) ++exceptions;
+    }
+    EXPECT_EQ(exceptions, 9);
+}
+
 TEST(BaseMessages, AsciiAndCp1252FormsHaveOneBytePerLetter) {
     for (const std::string& lang : kLanguageCodes) {
         for (auto& [key, text] : base_messages(lang, BaseTextForm::ascii))

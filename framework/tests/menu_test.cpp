@@ -181,6 +181,18 @@ TEST(MenuKeys, EnterRunsTheActionOfTheSelectedItem) {
     EXPECT_EQ(run_menu(menu), 2);
 }
 
+TEST(MenuDrawing, SameLayoutWithoutColours) {
+    CursesScreen screen(24, 80, "vt100");
+    ASSERT_FALSE(has_colors());
+    Menu menu = greek_menu(screen.app());
+    menu.selected = 1;
+    screen.type("\x1b");
+    run_menu(menu);
+    EXPECT_EQ(screen.text_at(6, 4, 4), "beta");
+    EXPECT_TRUE(screen.has_pair(6, 4, 0));
+    EXPECT_EQ(screen.text_at(20, 4, 12), "Up/Down move");
+}
+
 TEST(MenuKeys, EmptyMenuIgnoresAllButEsc) {
     CursesScreen screen(24, 80);
     Menu menu;
