@@ -81,7 +81,7 @@ bool show_share_card(const std::string& host, std::uint16_t port, const std::str
         draw_share_card(host, port, session_text, fingerprint);
         const int key = wgetch(stdscr);
         if (is_enter(key)) return true;
-        if (key == 27) return false;
+        if (key == 27 || key == ERR) return false;  // ERR: the terminal is gone
     }
 }
 
@@ -118,6 +118,6 @@ void show_result_screen(const std::string& title, const std::vector<std::string>
     nodelay(stdscr, FALSE);
     for (;;) {
         const int key = wgetch(stdscr);
-        if (is_enter(key) || key == 27) return;
+        if (is_enter(key) || key == 27 || key == ERR) return;  // ERR: the terminal is gone
     }
 }

@@ -50,7 +50,7 @@ bool pick_language_list(zeylatui::App& app, std::string& lang) {
             lang = kEntries[key - '1'].code;
             break;
         }
-        if (key == 27) break;
+        if (key == 27 || key == ERR) break;  // ERR: the terminal is gone
         if (key == 10 || key == 13 || key == KEY_ENTER) {
             lang = kEntries[selected].code;
             break;

@@ -21,7 +21,7 @@ void show_done_screen(const std::string& target_text) {
     terminal_refresh();
     for (;;) {
         const int key = read_key();
-        if (key == 27 || key == 10 || key == KEY_ENTER) return;
+        if (key == 27 || key == 10 || key == KEY_ENTER || key == ERR) return;  // ERR: the terminal is gone
     }
 }
 
