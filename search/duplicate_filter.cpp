@@ -5,7 +5,7 @@
 #include <unordered_map>
 
 #include "fnv1a.h"
-#include "tree_walk.h"
+#include "dir_walk.h"
 
 namespace fs = std::filesystem;
 
@@ -23,13 +23,13 @@ void count_reference_folder(const Options& options, std::unordered_map<std::stri
         write_warning("[WARN] --duplicates-dir is not a valid directory: " + dir.string());
         return;
     }
-    walk_folder(dir, true, [&counts](const fs::directory_entry& entry) {
+    walk_directory(dir.native(), true, [&counts](const WalkEntry& entry) {
+        if (!entry.is_regular_file()) return;
         std::error_code ec;
-        if (!entry.is_regular_file(ec) || ec) return;
-        const std::uintmax_t size = entry.file_size(ec);
+        const std::uintmax_t size = fs::file_size(entry.path, ec);
         if (ec) return;
         std::uint64_t hash = 0;
-        if (hash_file_fnv1a(entry.path(), hash)) ++counts[content_key(size, hash)];
+        if (hash_file_fnv1a(entry.path, hash)) ++counts[content_key(size, hash)];
     });
 }
 

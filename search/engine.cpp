@@ -14,7 +14,7 @@
 #include <optional>
 #include <thread>
 
-#include "tree_walk.h"
+#include "dir_walk.h"
 #include "worker_thread.h"
 
 namespace fs = std::filesystem;
@@ -96,19 +96,19 @@ bool compile_expression(std::regex& out, const std::string& text, const char* wh
     }
 }
 
-void accept_entry(const fs::directory_entry& entry, const Options& options, const std::regex* filenameRegex,
+void accept_entry(const WalkEntry& entry, const Options& options, const std::regex* filenameRegex,
                   std::vector<fs::path>& candidates) {
-    std::error_code ec;
-    if (!entry.is_regular_file(ec) || ec) return;
     // The walk's paths end in the entry's own name: no need to parse the whole path.
-    const std::string& full = entry.path().native();
-    const std::size_t slash = full.find_last_of(fs::path::preferred_separator);
+    const std::string& full = entry.path;
+    const std::size_t slash = full.find_last_of('/');
     const std::string name = slash == std::string::npos ? full : full.substr(slash + 1);
     if (!options.filenamePattern.empty() && options.filenamePattern != "*" &&
         !wildcard_match(options.filenamePattern, name))
         return;
     if (filenameRegex && !std::regex_search(name, *filenameRegex)) return;
-    candidates.push_back(entry.path());
+    // Checked last: for a link it costs a query of the file it points to.
+    if (!entry.is_regular_file()) return;
+    candidates.emplace_back(entry.path);
 }
 
 double seconds_since(std::chrono::steady_clock::time_point start) {
@@ -183,8 +183,8 @@ std::vector<MatchInfo> search_files(const Options& options, std::uint64_t& candi
     WorkerThread walker;
     walker.body = [&] {
         try {
-            walk_folder(root, options.recursive,
-                        [&](const fs::directory_entry& entry) { accept_entry(entry, options, nameRegex, candidates); });
+            walk_directory(root.native(), options.recursive,
+                           [&](const WalkEntry& entry) { accept_entry(entry, options, nameRegex, candidates); });
         } catch (...) {
             walkError = std::current_exception();
         }

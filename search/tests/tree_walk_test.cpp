@@ -1,5 +1,6 @@
-#include "tree_walk.h"
+#include "dir_walk.h"
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -14,11 +15,11 @@ protected:
     std::vector<fs::path> walked(bool recursive, const fs::path& removeFirstFolder = {}) {
         std::vector<fs::path> seen;
         bool removed = false;
-        walk_folder(root_, recursive, [&](const fs::directory_entry& entry) {
-            seen.push_back(entry.path().lexically_relative(root_));
-            if (!removeFirstFolder.empty() && !removed && entry.is_directory()) {
+        walk_directory(root_.native(), recursive, [&](const WalkEntry& entry) {
+            seen.push_back(fs::path(entry.path).lexically_relative(root_));
+            if (!removeFirstFolder.empty() && !removed && entry.kind == WalkEntry::Kind::directory) {
                 // Gone before the walk enters it, as when a build cleans up meanwhile.
-                fs::remove_all(entry.path());
+                fs::remove_all(entry.path);
                 removed = true;
             }
         });
@@ -53,4 +54,20 @@ TEST_F(TreeWalk, FolderRemovedDuringTheWalkLosesOnlyItsOwnEntries) {
     }
     // 10 entries at the top and one file in each of the four folders left.
     EXPECT_EQ(walked(true, "first folder").size(), 14u);
+}
+
+TEST_F(TreeWalk, LinksToFilesCountAsFilesAndPathsJoinLikeTheLibrary) {
+    write("a.txt", "x");
+    fs::create_symlink(root_ / "a.txt", root_ / "to-a");
+    fs::create_symlink(root_ / "gone", root_ / "broken");
+    std::vector<std::string> regular;
+    std::vector<std::string> paths;
+    walk_directory(root_.native() + "/", false, [&](const WalkEntry& entry) {
+        paths.push_back(entry.path);
+        if (entry.is_regular_file()) regular.push_back(fs::path(entry.path).filename().string());
+    });
+    std::sort(regular.begin(), regular.end());
+    EXPECT_EQ(regular, (std::vector<std::string>{"a.txt", "to-a"}));
+    for (const std::string& p : paths) EXPECT_EQ(p.find("//"), std::string::npos) << p;
+    EXPECT_TRUE(std::count(paths.begin(), paths.end(), (root_ / "a.txt").native()) == 1);
 }
