@@ -83,10 +83,23 @@ class TmuxSession:
         while True:
             shown = self.screen()
             if text in shown:
-                return shown
+                return self._settled(shown, text)
             if time.time() > deadline:
                 raise ScreenTimeout("%r not on screen after %.0fs:\n%s" % (text, timeout, shown))
             time.sleep(0.1)
+
+    def _settled(self, shown, text, limit=1.0):
+        """The screen once a redraw has finished: a capture can catch curses half-way
+        through one. Stops early if the text goes away meanwhile (a screen that moves
+        on by itself), returning the last capture that still held it."""
+        deadline = time.time() + limit
+        while time.time() < deadline:
+            time.sleep(0.05)
+            again = self.screen()
+            if again == shown or text not in again:
+                return shown
+            shown = again
+        return shown
 
     def wait_gone(self, text, timeout=20.0):
         deadline = time.time() + timeout
