@@ -78,6 +78,10 @@ class TmuxSession:
         with open(self.output_path, "rb") as f:
             return f.read()
 
+    def paste_buffer(self):
+        """tmux's newest paste buffer (where a clipboard sequence lands), or '' when none."""
+        return self._tmux("show-buffer", check=False)
+
     def wait_for(self, text, timeout=20.0):
         deadline = time.time() + timeout
         while True:

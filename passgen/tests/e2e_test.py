@@ -72,7 +72,7 @@ class CorvaneEndToEnd(unittest.TestCase):
 
             sequence = b"\x1b]52;c;" + base64.b64encode(passwords[0].encode("utf-8")) + b"\x07"
             wait_until(lambda: sequence in s.output(), 5, "the copy sequence")
-            buffer = wait_until(lambda: s._tmux("show-buffer", check=False), 5, "tmux's buffer")
+            buffer = wait_until(lambda: s.paste_buffer(), 5, "tmux's buffer")
             self.assertEqual(buffer, passwords[0])
 
             output = wait_until(lambda: CLEAR in s.output() and s.output(), 10, "the clearing sequence")
