@@ -15,7 +15,10 @@ APT_PACKAGES=(
   python3                 # drives tmux in the screen tests
   dpkg-dev xz-utils       # unpacking the Kyber source package
   ca-certificates
+  libpcre2-dev            # the search program's regular expressions (with JIT)
+  clang libclang-rt-14-dev # fuzz targets and the ThreadSanitizer leg
   fdupes jdupes pwgen     # peers the benchmarks measure against
+  ripgrep fd-find coreutils
 )
 
 missing=()
