@@ -41,6 +41,12 @@ void write_error_line(const std::string& line) {
     std::cerr << line + "\n" << std::flush;
 }
 
+// The line of a search that could not run, kept for the caller's screen as well.
+void report_search_error(std::string* errorLine, const std::string& line) {
+    write_error_line(line);
+    if (errorLine) *errorLine = line;
+}
+
 struct SharedSearch {
     const Options& options;
     const std::vector<fs::path>& candidates;
@@ -86,12 +92,12 @@ void search_worker(SharedSearch& shared) {
     }
 }
 
-bool compile_expression(std::regex& out, const std::string& text, const char* what) {
+bool compile_expression(std::regex& out, const std::string& text, const char* what, std::string* errorLine) {
     try {
         out = std::regex(text, kRegexFlags);
         return true;
     } catch (const std::regex_error& e) {
-        write_error_line(std::string("[ERROR] Invalid ") + what + " pattern: " + e.what());
+        report_search_error(errorLine, std::string("[ERROR] Invalid ") + what + " pattern: " + e.what());
         return false;
     }
 }
@@ -153,7 +159,8 @@ std::size_t regex_line_limit(const std::string& expression) {
 }
 
 std::vector<MatchInfo> search_files(const Options& options, std::uint64_t& candidatesScanned,
-                                    std::uint32_t& threadsUsed, double& elapsedSeconds) {
+                                    std::uint32_t& threadsUsed, double& elapsedSeconds, std::string* errorLine) {
+    if (errorLine) errorLine->clear();
     const auto start = std::chrono::steady_clock::now();
     candidatesScanned = 0;
     threadsUsed = 0;
@@ -161,18 +168,18 @@ std::vector<MatchInfo> search_files(const Options& options, std::uint64_t& candi
 
     const fs::path root(options.rootPath);
     if (!fs::exists(root)) {
-        write_error_line("[ERROR] Path does not exist: " + root.string());
+        report_search_error(errorLine, "[ERROR] Path does not exist: " + root.string());
         return {};
     }
     if (!fs::is_directory(root)) {
-        write_error_line("[ERROR] Path is not a directory: " + root.string());
+        report_search_error(errorLine, "[ERROR] Path is not a directory: " + root.string());
         return {};
     }
 
     std::regex contentRegex;
     std::regex filenameRegex;
-    if (options.useContentRegex && !compile_expression(contentRegex, options.contentRegex, "--regex")) return {};
-    if (options.useFilenameRegex && !compile_expression(filenameRegex, options.filenameRegex, "--regex-filename"))
+    if (options.useContentRegex && !compile_expression(contentRegex, options.contentRegex, "--regex", errorLine)) return {};
+    if (options.useFilenameRegex && !compile_expression(filenameRegex, options.filenameRegex, "--regex-filename", errorLine))
         return {};
 
     std::vector<fs::path> candidates;

@@ -39,8 +39,11 @@ struct MatchInfo {
     std::uint64_t firstMatchLine = 0;
 };
 
+// errorLine, when given, receives the "[ERROR] ..." line of a search that could not run
+// (also written to standard error), so that the screen can show it; empty otherwise.
 std::vector<MatchInfo> search_files(const Options& options, std::uint64_t& candidatesScanned,
-                                    std::uint32_t& threadsUsed, double& elapsedSeconds);
+                                    std::uint32_t& threadsUsed, double& elapsedSeconds,
+                                    std::string* errorLine = nullptr);
 
 bool match_file_content(const std::filesystem::path& file, const Options& options, const std::regex* contentRegex,
                         std::string& snippet, std::uint64_t& lineNumber);
