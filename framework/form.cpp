@@ -71,11 +71,20 @@ std::vector<std::string> value_letters(const std::string& value) {
     return letters;
 }
 
-// Screen cells a text takes once the terminal layer has turned it into letters.
+// Screen cells a text takes once the terminal layer has turned it into
+// letters, counted as put_text counts them (a combining mark takes none).
 int text_cells(const std::string& text) {
     int cells = 0;
-    for (wchar_t c : terminal_text(text)) cells += std::max(wcwidth(c), 1);
+    for (wchar_t c : terminal_text(text)) cells += wcwidth(c) < 0 ? 1 : wcwidth(c);
     return cells;
+}
+
+// Cells of one letter of a value. A stray byte that is no UTF-8 counts one
+// cell: alone the terminal layer may drop it as part of a cut letter, but
+// within the value it shows as a Windows-1252 letter.
+int letter_cells(const std::string& letter) {
+    const bool stray = letter.size() == 1 && static_cast<unsigned char>(letter[0]) >= 0x80;
+    return std::max(text_cells(letter), stray ? 1 : 0);
 }
 
 // The field's text between the brackets, exactly `width` cells: a masked
@@ -87,7 +96,7 @@ std::string field_cell_text(const FormField& field, int width) {
     std::string shown;
     int used = 0;
     for (auto it = letters.rbegin(); it != letters.rend(); ++it) {
-        const int cells = text_cells(*it);
+        const int cells = letter_cells(*it);
         if (used + cells > width) break;
         shown.insert(0, *it);
         used += cells;

@@ -154,8 +154,10 @@ TEST(FormUtf8, FieldsDrawLettersWholeInsideTheirBrackets) {
         EXPECT_EQ(screen.text_at(4, 35, 42), c.cells) << c.value;
     }
 
-    // Two-cell letters: as many as fit in 40 cells, the bracket in its place.
-    for (const std::string& value : {repeat(kNichi, 25), "x" + repeat(kNichi, 20), repeat(kNichi, 3)}) {
+    // Two-cell letters, combining marks and stray bytes: as many as fit in 40
+    // cells, the bracket in its place.
+    for (const std::string& value : {repeat(kNichi, 25), "x" + repeat(kNichi, 20), repeat(kNichi, 3),
+                                     repeat("e\xcc\x81", 30), "\xe2\x98" + repeat("a\x80", 30)}) {
         Form form = one_field_form(screen.app(), value);
         screen.type("\x1b");
         run_form(form);
