@@ -54,14 +54,20 @@ std::uint64_t fnv1a_stream(std::istream& in) {
 }
 
 bool fnv1a_file(const std::filesystem::path& file, std::uint64_t& hash) {
+    std::vector<unsigned char> buffer;
+    return fnv1a_file(file.native(), hash, buffer);
+}
+
+bool fnv1a_file(const std::string& file, std::uint64_t& hash, std::vector<unsigned char>& buffer) {
     const ReadOnlyFile in(file.c_str());
     if (!in.is_open()) return false;
-    std::vector<unsigned char> buffer;
     Fnv1aProgress progress;
     hash_to_end(in, progress, buffer);
     hash = progress.state;
     return true;
 }
+
+bool file_opens_for_reading(const std::string& file) { return ReadOnlyFile(file.c_str()).is_open(); }
 
 bool fnv1a_file_head(const std::string& file, std::size_t limit, Fnv1aProgress& progress,
                      std::vector<unsigned char>& buffer) {

@@ -32,6 +32,11 @@ std::uint64_t fnv1a_stream(std::istream& in);
 // Opens `file` for binary reading and hashes all of it. False, with `hash`
 // left as it was, when the file cannot be opened.
 bool fnv1a_file(const std::filesystem::path& file, std::uint64_t& hash);
+// The same with the caller's scratch space, reused across calls.
+bool fnv1a_file(const std::string& file, std::uint64_t& hash, std::vector<unsigned char>& buffer);
+
+// Whether `file` opens for binary reading, as the hashing functions open it.
+bool file_opens_for_reading(const std::string& file);
 
 // A file's hash taken in two steps, so that a cheap look at its head can
 // decide whether the rest is worth reading. The state after the head is the
