@@ -69,9 +69,9 @@ bool fnv1a_file(const std::string& file, std::uint64_t& hash, std::vector<unsign
 
 bool file_opens_for_reading(const std::string& file) { return ReadOnlyFile(file.c_str()).is_open(); }
 
-bool fnv1a_file_head(const std::string& file, std::size_t limit, Fnv1aProgress& progress,
+bool fnv1a_file_head(const char* file, std::size_t limit, Fnv1aProgress& progress,
                      std::vector<unsigned char>& buffer) {
-    const ReadOnlyFile in(file.c_str());
+    const ReadOnlyFile in(file);
     if (!in.is_open()) return false;
     // One byte more than the limit tells a file of exactly `limit` bytes from a longer one.
     if (buffer.size() < limit + 1) buffer.resize(limit + 1);
@@ -85,9 +85,9 @@ bool fnv1a_file_head(const std::string& file, std::size_t limit, Fnv1aProgress& 
     return true;
 }
 
-void fnv1a_file_rest(const std::string& file, Fnv1aProgress& progress, std::vector<unsigned char>& buffer) {
+void fnv1a_file_rest(const char* file, Fnv1aProgress& progress, std::vector<unsigned char>& buffer) {
     if (progress.complete) return;
-    const ReadOnlyFile in(file.c_str());
+    const ReadOnlyFile in(file);
     if (!in.is_open()) {
         progress.complete = true;
         return;

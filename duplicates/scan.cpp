@@ -6,6 +6,9 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <condition_variable>
+#include <memory>
+#include <mutex>
 #include <cerrno>
 #include <cstring>
 #include <numeric>
@@ -24,46 +27,63 @@ constexpr std::size_t kHeadBytes = 65536;
 // Comparison reads this much from each file at a time.
 constexpr std::size_t kCompareBlock = 1 << 18;
 
-// Regular files in walk order. Paths are kept as plain text: a
-// std::filesystem::path per file would cost its parsed components.
+// Paths of the walk as NUL-ended texts in large shared blocks: a
+// std::string or std::filesystem::path per file would cost an allocation
+// (and parsed components) each.
+class PathStore {
+public:
+    const char* add(const std::string& folder, const char* name) {
+        const std::size_t name_size = std::strlen(name);
+        const bool separator = folder.empty() || folder.back() != '/';
+        const std::size_t need = folder.size() + (separator ? 1 : 0) + name_size + 1;
+        char* out;
+        if (need > kBlock / 4) {  // a long path gets a block of its own
+            blocks_.push_back(std::make_unique_for_overwrite<char[]>(need));
+            out = blocks_.back().get();
+        } else {
+            if (need > left_) {
+                blocks_.push_back(std::make_unique_for_overwrite<char[]>(kBlock));
+                next_ = blocks_.back().get();
+                left_ = kBlock;
+            }
+            out = next_;
+            next_ += need;
+            left_ -= need;
+        }
+        char* at = std::copy(folder.begin(), folder.end(), out);
+        if (separator) *at++ = '/';
+        std::memcpy(at, name, name_size + 1);
+        return out;
+    }
+
+private:
+    static constexpr std::size_t kBlock = 1 << 18;
+    std::vector<std::unique_ptr<char[]>> blocks_;
+    char* next_ = nullptr;
+    std::size_t left_ = 0;
+};
+
+// Regular files in walk order.
 struct WalkedFiles {
-    std::vector<std::string> paths;
+    PathStore store;
+    std::vector<const char*> paths;
     std::vector<std::uint64_t> sizes;
 };
 
-struct OpenFolder {
-    DIR* dir;
+// One folder of the walk, read whole by one worker. Its items keep readdir
+// order; a subfolder's own items come in where the subfolder stands, so the
+// flattened items are the order of a recursive directory iteration.
+struct Folder {
+    enum class Kind : std::uint8_t { file, size_error, folder, stop };
+    struct Item {
+        std::uint64_t value;   // a file's size, a folder's index among all folders
+        std::uint32_t name_at; // a file's name in `names`
+        Kind kind;
+    };
     std::string path;
-};
-
-// The folders of the current branch of the walk, closed on every way out.
-class FolderStack {
-public:
-    FolderStack() = default;
-    FolderStack(const FolderStack&) = delete;
-    FolderStack& operator=(const FolderStack&) = delete;
-    ~FolderStack() {
-        while (!folders_.empty()) pop();
-    }
-    // Takes ownership of `fd`; false (fd closed) when it cannot be read as a folder.
-    bool push(int fd, std::string path) {
-        DIR* dir = fdopendir(fd);
-        if (dir == nullptr) {
-            ::close(fd);
-            return false;
-        }
-        folders_.push_back({dir, std::move(path)});
-        return true;
-    }
-    void pop() {
-        closedir(folders_.back().dir);
-        folders_.pop_back();
-    }
-    bool empty() const { return folders_.empty(); }
-    OpenFolder& top() { return folders_.back(); }
-
-private:
-    std::vector<OpenFolder> folders_;
+    int open_flags;
+    std::vector<Item> items;
+    std::string names;  // the files' names, each ended by NUL
 };
 
 std::string join(const std::string& folder, const char* name) {
@@ -75,50 +95,152 @@ std::string join(const std::string& folder, const char* name) {
     return path;
 }
 
-// The walk of a recursive directory iteration that skips folders it may not
-// enter and does not follow links to folders: each folder's entries right
-// after the folder, in readdir order. Names are looked up relative to their
-// open folder, so each file costs one status query. Any other error ends the
-// walk quietly; what was gathered is kept.
-void walk_regular_files(const std::string& root, DuplicateStats& stats, WalkedFiles& files) {
-    FolderStack open;
-    const int root_fd = ::open(root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (root_fd < 0 || !open.push(root_fd, root)) return;
-    while (!open.empty()) {
+// Reads one folder: regular files (links followed) with their sizes, and
+// subfolders to be read later; links to folders are not entered. A folder
+// that may not be entered stays empty; any other error becomes a stop item
+// that ends the whole walk at that point.
+void read_folder(Folder& folder, std::vector<std::unique_ptr<Folder>>& subfolders) {
+    using Kind = Folder::Kind;
+    const int fd = ::open(folder.path.c_str(), folder.open_flags);
+    if (fd < 0) {
+        if (errno != EACCES) folder.items.push_back({0, 0, Kind::stop});
+        return;
+    }
+    const std::unique_ptr<DIR, int (*)(DIR*)> dir(fdopendir(fd), closedir);
+    if (dir == nullptr) {
+        ::close(fd);
+        folder.items.push_back({0, 0, Kind::stop});
+        return;
+    }
+    for (;;) {
         errno = 0;
-        const dirent* entry = readdir(open.top().dir);
+        const dirent* entry = readdir(dir.get());
         if (entry == nullptr) {
-            if (errno != 0) return;
-            open.pop();
-            continue;
+            if (errno != 0) folder.items.push_back({0, 0, Kind::stop});
+            break;
         }
         const char* name = entry->d_name;
         if (std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0) continue;
-        const int folder_fd = dirfd(open.top().dir);
         unsigned char type = entry->d_type;
         struct stat st {};
         if (type == DT_UNKNOWN) {  // some file systems leave the type to a separate query
-            if (fstatat(folder_fd, name, &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
+            if (fstatat(fd, name, &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
             type = S_ISDIR(st.st_mode) ? DT_DIR : S_ISLNK(st.st_mode) ? DT_LNK : S_ISREG(st.st_mode) ? DT_REG : DT_FIFO;
         }
         if (type == DT_DIR) {
-            const int fd = openat(folder_fd, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-            if (fd < 0 && errno == EACCES) continue;
-            if (fd < 0 || !open.push(fd, join(open.top().path, name))) return;
+            auto sub = std::make_unique<Folder>();
+            sub->path = join(folder.path, name);
+            sub->open_flags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
+            folder.items.push_back({0, 0, Kind::folder});
+            subfolders.push_back(std::move(sub));
             continue;
         }
         if (type != DT_REG && type != DT_LNK) continue;
         // Status and size in one query, links followed. A link that leads
         // nowhere is no regular file; a regular file without a size is an error.
-        if (fstatat(folder_fd, name, &st, 0) != 0) {
-            if (type == DT_REG) ++stats.files_with_errors;
+        if (fstatat(fd, name, &st, 0) != 0) {
+            if (type == DT_REG) folder.items.push_back({0, 0, Kind::size_error});
             continue;
         }
         if (!S_ISREG(st.st_mode)) continue;
-        files.paths.push_back(join(open.top().path, name));
-        files.sizes.push_back(static_cast<std::uint64_t>(st.st_size));
-        ++stats.files_scanned;
+        folder.items.push_back({static_cast<std::uint64_t>(st.st_size), static_cast<std::uint32_t>(folder.names.size()), Kind::file});
+        folder.names.append(name, std::strlen(name) + 1);
     }
+}
+
+// Folders waiting to be read and the count being read; the walk is over
+// when both are empty.
+class FolderQueue {
+public:
+    explicit FolderQueue(std::unique_ptr<Folder> root) {
+        folders_.push_back(std::move(root));
+        waiting_.push_back(0);
+    }
+
+    // Reads folders until none is left.
+    void work() {
+        std::vector<std::unique_ptr<Folder>> subfolders;
+        std::unique_lock<std::mutex> hold(lock_);
+        for (;;) {
+            wake_.wait(hold, [&] { return !waiting_.empty() || reading_ == 0; });
+            if (waiting_.empty()) return;
+            Folder* folder = folders_[waiting_.back()].get();
+            waiting_.pop_back();
+            ++reading_;
+            hold.unlock();
+            subfolders.clear();
+            bool read = true;
+            try {
+                read_folder(*folder, subfolders);
+            } catch (...) {  // out of memory: the walk gathers nothing
+                read = false;
+            }
+            hold.lock();
+            if (!read) failed_ = true;
+            std::size_t k = 0;
+            for (Folder::Item& item : folder->items) {
+                if (!read || item.kind != Folder::Kind::folder) continue;
+                item.value = folders_.size();
+                waiting_.push_back(folders_.size());
+                folders_.push_back(std::move(subfolders[k++]));
+            }
+            // Later siblings wait below earlier ones: the walk goes deep first, keeping few folders waiting.
+            std::reverse(waiting_.end() - static_cast<std::ptrdiff_t>(k), waiting_.end());
+            --reading_;
+            wake_.notify_all();
+        }
+    }
+
+    // The regular files in walk order, after every worker has ended.
+    void flatten(DuplicateStats& stats, WalkedFiles& files) {
+        if (failed_) return;
+        std::vector<std::pair<Folder*, std::size_t>> branch{{folders_[0].get(), 0}};
+        while (!branch.empty()) {
+            auto& [folder, next] = branch.back();
+            if (next == folder->items.size()) {
+                std::vector<Folder::Item>().swap(folder->items);
+                std::string().swap(folder->names);
+                branch.pop_back();
+                continue;
+            }
+            const Folder::Item& item = folder->items[next++];
+            switch (item.kind) {
+                case Folder::Kind::file:
+                    files.paths.push_back(files.store.add(folder->path, folder->names.c_str() + item.name_at));
+                    files.sizes.push_back(item.value);
+                    ++stats.files_scanned;
+                    break;
+                case Folder::Kind::size_error:
+                    ++stats.files_with_errors;
+                    break;
+                case Folder::Kind::folder:
+                    branch.emplace_back(folders_[item.value].get(), 0);
+                    break;
+                case Folder::Kind::stop:
+                    return;
+            }
+        }
+    }
+
+private:
+    std::mutex lock_;
+    std::condition_variable wake_;
+    std::vector<std::unique_ptr<Folder>> folders_;
+    std::vector<std::size_t> waiting_;
+    std::size_t reading_ = 0;
+    bool failed_ = false;
+};
+
+// The walk of a recursive directory iteration that skips folders it may not
+// enter and does not follow links to folders, its folders read on worker
+// threads. Any other error ends the walk quietly; what came before is kept.
+void walk_regular_files(const std::string& root, unsigned workers, DuplicateStats& stats, WalkedFiles& files) {
+    auto top = std::make_unique<Folder>();
+    top->path = root;
+    top->open_flags = O_RDONLY | O_DIRECTORY | O_CLOEXEC;
+    FolderQueue queue(std::move(top));
+    run_on_workers(workers, workers, [&](std::size_t, unsigned) { queue.work(); });
+    queue.flatten(stats, files);
 }
 
 // Reusable buffers, grown to what a comparison of `size` bytes needs.
@@ -209,9 +331,9 @@ std::vector<std::vector<std::size_t>> confirm_bucket(const WalkedFiles& files, c
         if (used[i]) continue;
         std::vector<std::size_t> group{bucket[i].file};
         used[i] = true;
-        const char* first = files.paths[bucket[i].file].c_str();
+        const char* first = files.paths[bucket[i].file];
         for (std::size_t j = i + 1; j < count; ++j) {
-            if (used[j] || !contents_equal(first, files.paths[bucket[j].file].c_str(), buffers)) continue;
+            if (used[j] || !contents_equal(first, files.paths[bucket[j].file], buffers)) continue;
             group.push_back(bucket[j].file);
             used[j] = true;
         }
@@ -229,7 +351,7 @@ DuplicateGroups find_duplicates(const fs::path& root, DuplicateStats& stats, uns
     workers = std::max(1u, workers);
     WalkedFiles files;
     try {
-        walk_regular_files(root.native(), stats, files);
+        walk_regular_files(root.native(), workers, stats, files);
     } catch (...) {
     }
 
