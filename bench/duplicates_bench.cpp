@@ -226,14 +226,15 @@ bool compare_on(const fs::path& root, int runs, const std::string& self) {
     for (const Tool& tool : tools) {
         const double s = median(tool.seconds);
         const long kb = median(tool.peak_kb);
-        std::printf("  %-18s %7.3f s  peak %7.1f MB  %5zu groups", tool.name.c_str(), s, static_cast<double>(kb) / 1024.0,
-                    tool.last.groups.size());
+        std::printf("  %-18s %7.3f s  peak %7.1f MB  %5zu groups", tool.name.c_str(), s,
+                    static_cast<double>(kb) / 1024.0, tool.last.groups.size());
         if (&tool != &tools[0]) {
             const bool jdupes = tool.name.rfind("jdupes", 0) == 0;
             const bool same =
                 comparable(tool.last.groups, true, jdupes) == comparable(tools[0].last.groups, true, jdupes);
             agree = agree && same;
-            std::printf("  ours/peer: time %.2f, memory %.2f  %s", ours / s, static_cast<double>(ours_kb) / static_cast<double>(kb),
+            std::printf("  ours/peer: time %.2f, memory %.2f  %s", ours / s,
+                        static_cast<double>(ours_kb) / static_cast<double>(kb),
                         same ? "same groups" : "DIFFERENT groups");
         }
         std::printf("\n");

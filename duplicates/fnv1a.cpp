@@ -69,8 +69,7 @@ bool fnv1a_file(const std::string& file, std::uint64_t& hash, std::vector<unsign
 
 bool file_opens_for_reading(const std::string& file) { return ReadOnlyFile(file.c_str()).is_open(); }
 
-bool fnv1a_file_head(const char* file, std::size_t limit, Fnv1aProgress& progress,
-                     std::vector<unsigned char>& buffer) {
+bool fnv1a_file_head(const char* file, std::size_t limit, Fnv1aProgress& progress, std::vector<unsigned char>& buffer) {
     const ReadOnlyFile in(file);
     if (!in.is_open()) return false;
     // One byte more than the limit tells a file of exactly `limit` bytes from a longer one.

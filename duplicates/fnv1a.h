@@ -50,8 +50,7 @@ struct Fnv1aProgress {
 // Opens `file` and hashes at most `limit` bytes of it (the whole file when it
 // is no longer, its end being seen). False when it cannot be opened.
 // `buffer` is the caller's scratch space, reused across calls.
-bool fnv1a_file_head(const char* file, std::size_t limit, Fnv1aProgress& progress,
-                     std::vector<unsigned char>& buffer);
+bool fnv1a_file_head(const char* file, std::size_t limit, Fnv1aProgress& progress, std::vector<unsigned char>& buffer);
 
 // Hashes the rest of a file whose head was hashed. A file that no longer
 // opens ends the hash where it stood, as a read error would.

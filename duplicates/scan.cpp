@@ -6,11 +6,11 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <condition_variable>
+#include <cstring>
 #include <memory>
 #include <mutex>
-#include <cerrno>
-#include <cstring>
 #include <numeric>
 #include <string>
 
@@ -76,8 +76,8 @@ struct WalkedFiles {
 struct Folder {
     enum class Kind : std::uint8_t { file, size_error, folder, stop };
     struct Item {
-        std::uint64_t value;   // a file's size, a folder's index among all folders
-        std::uint32_t name_at; // a file's name in `names`
+        std::uint64_t value;    // a file's size, a folder's index among all folders
+        std::uint32_t name_at;  // a file's name in `names`
         Kind kind;
     };
     std::string path;
@@ -143,7 +143,8 @@ void read_folder(Folder& folder, std::vector<std::unique_ptr<Folder>>& subfolder
             continue;
         }
         if (!S_ISREG(st.st_mode)) continue;
-        folder.items.push_back({static_cast<std::uint64_t>(st.st_size), static_cast<std::uint32_t>(folder.names.size()), Kind::file});
+        folder.items.push_back(
+            {static_cast<std::uint64_t>(st.st_size), static_cast<std::uint32_t>(folder.names.size()), Kind::file});
         folder.names.append(name, std::strlen(name) + 1);
     }
 }
@@ -364,7 +365,8 @@ DuplicateGroups find_duplicates(const fs::path& root, DuplicateStats& stats, uns
         Candidate& c = candidates[i];
         c.opened = fnv1a_file_head(files.paths[c.file], kHeadBytes, c.hash, scratch[worker]);
     });
-    const auto unopened = std::count_if(candidates.begin(), candidates.end(), [](const Candidate& c) { return !c.opened; });
+    const auto unopened =
+        std::count_if(candidates.begin(), candidates.end(), [](const Candidate& c) { return !c.opened; });
     stats.files_with_errors += static_cast<std::uint64_t>(unopened);
     std::erase_if(candidates, [](const Candidate& c) { return !c.opened; });
 

@@ -281,7 +281,8 @@ void build_mixed_tree(const TempTree& tree) {
             decoy[65536] = static_cast<char>(decoy[65536] ^ 0x40);
             tree.write(next(), decoy);
         }
-        if (set % 50 == 0) fs::create_symlink(tree.root() / "d1" / "s1" / numbered("f", 1), tree.root() / numbered("l", set));
+        if (set % 50 == 0)
+            fs::create_symlink(tree.root() / "d1" / "s1" / numbered("f", 1), tree.root() / numbered("l", set));
     }
     for (std::size_t u = 0; u < 300; ++u) tree.write(next(), std::string(5000 + u, 'u'));
 }
@@ -318,7 +319,7 @@ TEST(DuplicateScan, FilesDifferingOnlyAfterTheFirstBlock) {
         std::size_t differs_at;
     };
     const Case cases[] = {
-        {65537, 65536}, {2 * 65536, 2 * 65536 - 1}, {3 * 65536 + 11, 3 * 65536 + 10},
+        {65537, 65536},          {2 * 65536, 2 * 65536 - 1},       {3 * 65536 + 11, 3 * 65536 + 10},
         {(1u << 20) + 3, 65536}, {(1u << 20) + 3, (1u << 20) + 2},
     };
     for (const Case& c : cases) {

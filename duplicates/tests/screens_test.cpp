@@ -270,11 +270,11 @@ TEST_F(GemmitScreens, DotDotAfterALinkScansWhatTheSystemResolves) {
     fs::current_path(tree.root());
     CursesScreen screen(kRows, kCols);
     use_script(screen);
-    script_.add("\x7f" "a/link/..\t\r");  // prompt
-    script_.add("\t\r");                   // Scanning box
-    script_.add("\t\r");                   // Save Report
-    script_.add("\t\r");                   // Report box
-    script_.add("\x1b");                    // leave the result screen
+    script_.add(std::string(1, '\x7f') + "a/link/..\t\r");  // prompt
+    script_.add("\t\r");                                    // Scanning box
+    script_.add("\t\r");                                    // Save Report
+    script_.add("\t\r");                                    // Report box
+    script_.add("\x1b");                                    // leave the result screen
     run_scan(screen.app());
     ASSERT_FALSE(script_.ran_out);
     const std::string text = read_whole_file(tree.root() / kReportFileName);

@@ -66,8 +66,8 @@ TEST_F(DuplicateFilter, HashIsFnv1a64) {
 }
 
 TEST_F(DuplicateFilter, ModesKeepOrderAndWholeResults) {
-    std::vector<MatchInfo> base = {result("1", "same"), result("2", "other"), result("3", "same"),
-                                   result("4", "third"), result("e1", ""), result("e2", "")};
+    std::vector<MatchInfo> base = {result("1", "same"),  result("2", "other"), result("3", "same"),
+                                   result("4", "third"), result("e1", ""),     result("e2", "")};
     std::vector<MatchInfo> results = base;
     EXPECT_EQ(filter(with_mode(1), results), "");
     EXPECT_EQ(names(results), (std::vector<std::string>{"1", "3", "e1", "e2"}));
@@ -187,7 +187,9 @@ TEST_F(DuplicateFilter, ManyResultsAgreeWithAWholeHashOfEveryFile) {
     }
 
     std::map<std::pair<std::uint64_t, std::uint64_t>, int> counts;
-    auto key = [](const std::string& c) { return std::make_pair(std::uint64_t{c.size()}, fnv1a_buffer(c.data(), c.size())); };
+    auto key = [](const std::string& c) {
+        return std::make_pair(std::uint64_t{c.size()}, fnv1a_buffer(c.data(), c.size()));
+    };
     for (std::size_t i = 0; i < base.size(); ++i)
         if (fs::exists(base[i].path)) ++counts[key(contents[i])];
     for (const std::string& c : reference_contents) ++counts[key(c)];
