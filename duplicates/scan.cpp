@@ -158,35 +158,32 @@ public:
         waiting_.push_back(0);
     }
 
-    // Reads folders until none is left.
+    // Reads folders until none is left, or until running out of memory
+    // somewhere ends the walk for all.
     void work() {
         std::vector<std::unique_ptr<Folder>> subfolders;
         std::unique_lock<std::mutex> hold(lock_);
         for (;;) {
-            wake_.wait(hold, [&] { return !waiting_.empty() || reading_ == 0; });
-            if (waiting_.empty()) return;
+            wake_.wait(hold, [&] { return failed_ || !waiting_.empty() || reading_ == 0; });
+            if (failed_ || waiting_.empty()) return;
             Folder* folder = folders_[waiting_.back()].get();
             waiting_.pop_back();
             ++reading_;
             hold.unlock();
-            subfolders.clear();
-            bool read = true;
+            bool done = true;
             try {
+                subfolders.clear();
                 read_folder(*folder, subfolders);
-            } catch (...) {  // out of memory: the walk gathers nothing
-                read = false;
+            } catch (...) {
+                done = false;
             }
             hold.lock();
-            if (!read) failed_ = true;
-            std::size_t k = 0;
-            for (Folder::Item& item : folder->items) {
-                if (!read || item.kind != Folder::Kind::folder) continue;
-                item.value = folders_.size();
-                waiting_.push_back(folders_.size());
-                folders_.push_back(std::move(subfolders[k++]));
+            try {
+                if (done) queue_subfolders(*folder, subfolders);
+            } catch (...) {
+                done = false;
             }
-            // Later siblings wait below earlier ones: the walk goes deep first, keeping few folders waiting.
-            std::reverse(waiting_.end() - static_cast<std::ptrdiff_t>(k), waiting_.end());
+            if (!done) failed_ = true;
             --reading_;
             wake_.notify_all();
         }
@@ -224,6 +221,21 @@ public:
     }
 
 private:
+    // With the lock held: numbers the folder's subfolders and queues them,
+    // later siblings below earlier ones, so that the walk goes deep first and
+    // keeps few folders waiting.
+    void queue_subfolders(Folder& folder, std::vector<std::unique_ptr<Folder>>& subfolders) {
+        folders_.reserve(folders_.size() + subfolders.size());
+        waiting_.reserve(waiting_.size() + subfolders.size());
+        std::size_t k = 0;
+        for (Folder::Item& item : folder.items) {
+            if (item.kind != Folder::Kind::folder) continue;
+            item.value = folders_.size();
+            folders_.push_back(std::move(subfolders[k++]));
+        }
+        for (std::size_t i = folders_.size(); i > folders_.size() - k; --i) waiting_.push_back(i - 1);
+    }
+
     std::mutex lock_;
     std::condition_variable wake_;
     std::vector<std::unique_ptr<Folder>> folders_;
