@@ -1,5 +1,10 @@
-# find_duplicates against fdupes and jdupes on one generated tree.
+# find_duplicates against fdupes and jdupes on a real folder and a generated tree.
 if(TARGET gemmit_engine)
   add_executable(duplicates_bench ${CMAKE_CURRENT_LIST_DIR}/duplicates_bench.cpp)
   target_link_libraries(duplicates_bench PRIVATE gemmit_engine)
+endif()
+# Lumeno's duplicate filter against its former one-file-at-a-time hashing.
+if(TARGET lumeno_engine)
+  add_executable(duplicates_filter_bench ${CMAKE_CURRENT_LIST_DIR}/duplicates_filter_bench.cpp)
+  target_link_libraries(duplicates_filter_bench PRIVATE lumeno_engine)
 endif()

@@ -1,7 +1,17 @@
-// Times find_duplicates and its peers (fdupes -r, jdupes -r when installed)
-// on one generated tree and checks that all of them find the same groups.
+// Times find_duplicates beside fdupes and jdupes (-q -r -H) on a real folder
+// and on a generated tree, each run as its own process so that wall time and
+// peak memory are measured alike, and checks that all find the same groups.
 //
-//   duplicates_bench [files] [groups] [runs]   (defaults: 20000 300 3)
+//   duplicates_bench [real folder] [runs]   (defaults: /usr/share 3)
+//
+// The peers pass over symbolic links, which find_duplicates counts as files,
+// and jdupes passes over empty files: those members are left out before the
+// groups are compared.
+
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
@@ -14,13 +24,12 @@
 #include <string>
 #include <vector>
 
-#include <unistd.h>
-
 #include "scan.h"
 
 namespace fs = std::filesystem;
 
 namespace {
+using Group = std::vector<std::string>;
 using GroupSet = std::set<std::set<std::string>>;
 
 // Built with += : GCC 12 warns falsely about "literal" + std::to_string().
@@ -77,35 +86,99 @@ void generate_tree(const fs::path& root, std::size_t files, std::size_t groups) 
     while (written < files) write_file(next_path(), random_bytes(rng, pick_size(rng)));
 }
 
-GroupSet as_group_set(const DuplicateGroups& groups) {
-    GroupSet out;
+// The child side of our own measurement: one scan, printed the way the
+// peers print (a path per line, an empty line after each group), the
+// counters on a first line that starts with "#".
+int scan_and_print(const char* root) {
+    DuplicateStats stats;
+    const DuplicateGroups groups = find_duplicates(fs::absolute(root), stats);
+    std::string out = "# scanned " + std::to_string(stats.files_scanned) + " errors " +
+                      std::to_string(stats.files_with_errors) + " candidates " + std::to_string(stats.candidate_files) +
+                      " groups " + std::to_string(stats.duplicate_groups) + " in groups " +
+                      std::to_string(stats.duplicate_files) + "\n";
     for (const auto& group : groups) {
-        std::set<std::string> members;
-        for (const fs::path& p : group) members.insert(p.string());
-        out.insert(members);
+        for (const fs::path& p : group) out += p.native() + "\n";
+        out += "\n";
     }
-    return out;
+    std::fwrite(out.data(), 1, out.size(), stdout);
+    return 0;
 }
 
-// Runs a peer and reads its groups: one path per line, a blank line between groups.
-GroupSet run_peer(const std::string& command) {
-    GroupSet out;
-    FILE* pipe = popen(command.c_str(), "r");
-    if (pipe == nullptr) return out;
-    std::set<std::string> group;
-    char line[8192];
-    while (std::fgets(line, sizeof line, pipe) != nullptr) {
-        std::string text(line);
-        while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
-        if (text.empty()) {
-            if (!group.empty()) out.insert(group);
+struct Run {
+    double seconds = 0;
+    long peak_kb = 0;
+    std::vector<Group> groups;
+    std::string counters;
+};
+
+// Runs `argv` as a child process with its output on a pipe.
+Run run_process(const std::vector<std::string>& argv) {
+    int fds[2];
+    if (pipe(fds) != 0) std::exit(2);
+    const auto start = std::chrono::steady_clock::now();
+    const pid_t child = fork();
+    if (child < 0) std::exit(2);
+    if (child == 0) {
+        dup2(fds[1], STDOUT_FILENO);
+        close(fds[0]);
+        close(fds[1]);
+        std::freopen("/dev/null", "w", stderr);
+        std::vector<char*> args;
+        for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+        args.push_back(nullptr);
+        execvp(args[0], args.data());
+        _exit(127);
+    }
+    close(fds[1]);
+    std::string text;
+    char buffer[65536];
+    ssize_t n;
+    while ((n = read(fds[0], buffer, sizeof buffer)) > 0) text.append(buffer, static_cast<std::size_t>(n));
+    close(fds[0]);
+    int status = 0;
+    rusage usage{};
+    wait4(child, &status, 0, &usage);
+    Run run;
+    run.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    run.peak_kb = usage.ru_maxrss;
+    Group group;
+    std::size_t from = 0;
+    while (from < text.size()) {
+        std::size_t to = text.find('\n', from);
+        if (to == std::string::npos) to = text.size();
+        const std::string line = text.substr(from, to - from);
+        from = to + 1;
+        if (line.rfind("# ", 0) == 0) {
+            run.counters = line.substr(2);
+        } else if (line.empty()) {
+            if (!group.empty()) run.groups.push_back(group);
             group.clear();
         } else {
-            group.insert(text);
+            group.push_back(line);
         }
     }
-    if (!group.empty()) out.insert(group);
-    pclose(pipe);
+    if (!group.empty()) run.groups.push_back(group);
+    return run;
+}
+
+bool is_link(const std::string& path) {
+    struct stat st {};
+    return lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode);
+}
+
+bool is_empty_file(const std::string& path) {
+    struct stat st {};
+    return stat(path.c_str(), &st) == 0 && st.st_size == 0;
+}
+
+GroupSet comparable(const std::vector<Group>& groups, bool drop_links, bool drop_empty) {
+    GroupSet out;
+    for (const Group& group : groups) {
+        std::set<std::string> members;
+        for (const std::string& p : group)
+            if (!(drop_links && is_link(p)) && !(drop_empty && is_empty_file(p))) members.insert(p);
+        if (members.size() >= 2) out.insert(members);
+    }
     return out;
 }
 
@@ -113,56 +186,76 @@ bool have_program(const std::string& name) {
     return std::system(("command -v " + name + " >/dev/null 2>&1").c_str()) == 0;
 }
 
-template <typename F>
-double best_seconds(int runs, F&& body) {
-    double best = 1e100;
-    for (int i = 0; i < runs; ++i) {
-        const auto start = std::chrono::steady_clock::now();
-        body();
-        const std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
-        best = std::min(best, took.count());
+template <typename T>
+T median(std::vector<T> values) {
+    std::sort(values.begin(), values.end());
+    return values[values.size() / 2];
+}
+
+struct Tool {
+    std::string name;
+    std::vector<std::string> argv;
+    std::vector<double> seconds;
+    std::vector<long> peak_kb;
+    Run last;
+};
+
+// Every tool `runs` times, interleaved so that each meets the same cache.
+bool compare_on(const fs::path& root, int runs, const std::string& self) {
+    std::vector<Tool> tools;
+    tools.push_back({"find_duplicates", {self, "--scan", root.string()}, {}, {}, {}});
+    for (const char* peer : {"fdupes", "jdupes"})
+        if (have_program(peer))
+            tools.push_back({std::string(peer) + " -q -r -H", {peer, "-q", "-r", "-H", root.string()}, {}, {}, {}});
+        else
+            std::printf("%s is not installed\n", peer);
+
+    for (Tool& tool : tools) run_process(tool.argv);  // warms the page cache for all alike
+    for (int r = 0; r < runs; ++r)
+        for (Tool& tool : tools) {
+            tool.last = run_process(tool.argv);
+            tool.seconds.push_back(tool.last.seconds);
+            tool.peak_kb.push_back(tool.last.peak_kb);
+        }
+
+    std::printf("\n%s (%d runs each, medians)\n", root.c_str(), runs);
+    std::printf("  ours: %s\n", tools[0].last.counters.c_str());
+    const double ours = median(tools[0].seconds);
+    const long ours_kb = median(tools[0].peak_kb);
+    bool agree = true;
+    for (const Tool& tool : tools) {
+        const double s = median(tool.seconds);
+        const long kb = median(tool.peak_kb);
+        std::printf("  %-18s %7.3f s  peak %7.1f MB  %5zu groups", tool.name.c_str(), s,
+                    static_cast<double>(kb) / 1024.0, tool.last.groups.size());
+        if (&tool != &tools[0]) {
+            const bool jdupes = tool.name.rfind("jdupes", 0) == 0;
+            const bool same =
+                comparable(tool.last.groups, true, jdupes) == comparable(tools[0].last.groups, true, jdupes);
+            agree = agree && same;
+            std::printf("  ours/peer: time %.2f, memory %.2f  %s", ours / s,
+                        static_cast<double>(ours_kb) / static_cast<double>(kb),
+                        same ? "same groups" : "DIFFERENT groups");
+        }
+        std::printf("\n");
     }
-    return best;
+    return agree;
 }
 }  // namespace
 
 int main(int argc, char** argv) {
-    const std::size_t files = argc > 1 ? std::stoul(argv[1]) : 20000;
-    const std::size_t groups = argc > 2 ? std::stoul(argv[2]) : 300;
-    const int runs = argc > 3 ? std::stoi(argv[3]) : 3;
+    if (argc == 3 && std::string(argv[1]) == "--scan") return scan_and_print(argv[2]);
+    const fs::path real = argc > 1 ? fs::path(argv[1]) : fs::path("/usr/share");
+    const int runs = argc > 2 ? std::stoi(argv[2]) : 3;
+    const std::string self = fs::read_symlink("/proc/self/exe").string();
 
-    const fs::path root = fs::temp_directory_path() / numbered("gemmit-bench-", static_cast<std::size_t>(::getpid()));
-    fs::remove_all(root);
-    generate_tree(root, files, groups);
-    std::cout << "tree: " << root.string() << ", " << files << " files\n";
-
-    DuplicateGroups found;
-    DuplicateStats stats;
-    find_duplicates(root, stats);  // warms the page cache for every tool alike
-    const double ours = best_seconds(runs, [&] {
-        stats = DuplicateStats{};
-        found = find_duplicates(root, stats);
-    });
-    const GroupSet reference = as_group_set(found);
-    std::printf("find_duplicates: %8.3f s  (%llu groups, %llu files in groups, %llu candidates)\n", ours,
-                static_cast<unsigned long long>(stats.duplicate_groups),
-                static_cast<unsigned long long>(stats.duplicate_files),
-                static_cast<unsigned long long>(stats.candidate_files));
-
-    bool agree = true;
-    for (const std::string peer : {"fdupes", "jdupes"}) {
-        if (!have_program(peer)) {
-            std::printf("%-15s  not installed\n", peer.c_str());
-            continue;
-        }
-        GroupSet theirs;
-        const std::string command = peer + " -r '" + root.string() + "' 2>/dev/null";
-        const double seconds = best_seconds(runs, [&] { theirs = run_peer(command); });
-        const bool same = theirs == reference;
-        agree = agree && same;
-        std::printf("%-15s  %8.3f s  (%zu groups, %s)  ratio peer/ours %.2f\n", (peer + " -r:").c_str(), seconds,
-                    theirs.size(), same ? "same groups" : "DIFFERENT groups", seconds / ours);
-    }
-    fs::remove_all(root);
+    const fs::path generated =
+        fs::temp_directory_path() / numbered("gemmit-bench-", static_cast<std::size_t>(::getpid()));
+    fs::remove_all(generated);
+    generate_tree(generated, 20000, 300);
+    std::printf("generated tree: %s, 20000 files, 300 sets of copies\n", generated.c_str());
+    bool agree = compare_on(generated, runs, self);
+    fs::remove_all(generated);
+    agree = compare_on(fs::absolute(real), runs, self) && agree;
     return agree ? 0 : 1;
 }

@@ -18,7 +18,10 @@ using DuplicateGroups = std::vector<std::vector<std::filesystem::path>>;
 
 // Every set of two or more byte-identical regular files under `root`; the
 // counters are added to, never reset. Members keep walk order.
+// The files are read on the machine's thread count, or on `workers` threads;
+// groups come in the walk order of their first members, whatever the count.
 DuplicateGroups find_duplicates(const std::filesystem::path& root, DuplicateStats& stats);
+DuplicateGroups find_duplicates(const std::filesystem::path& root, DuplicateStats& stats, unsigned workers);
 
 // The whole file's 64-bit FNV-1a hash; false (hash untouched) when it will not open.
 bool hash_file_fnv1a(const std::filesystem::path& file, std::uint64_t& hash);

@@ -33,16 +33,13 @@ void run_scan(zeylatui::App& app) {
         return;
     }
 
+    // Made absolute only: ".." after a link must lead where the system says.
     std::error_code ec;
-    fs::path root = fs::absolute(fs::path(folder), ec);
+    const fs::path root = fs::absolute(fs::path(folder), ec);
     if (ec) {
         tui_message_box(app, "Error", "Not a valid directory:\n" + folder);
         return;
     }
-    // Made absolute the way Windows does it: "." and ".." resolved by name,
-    // no trailing separator, so "." shows as the working folder itself.
-    root = root.lexically_normal();
-    if (!root.has_filename() && root.has_relative_path()) root = root.parent_path();
     const fs::file_status status = fs::status(root, ec);
     if (ec || !fs::is_directory(status)) {
         tui_message_box(app, "Error", "Not a valid directory:\n" + root.string());

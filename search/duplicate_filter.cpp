@@ -1,11 +1,15 @@
 #include "duplicate_filter.h"
 
+#include <exception>
 #include <iostream>
+#include <map>
 #include <string>
-#include <unordered_map>
+#include <unordered_set>
+#include <utility>
 
-#include "fnv1a.h"
 #include "dir_walk.h"
+#include "fnv1a.h"
+#include "work_pool.h"
 
 namespace fs = std::filesystem;
 
@@ -13,31 +17,51 @@ namespace {
 
 void write_warning(const std::string& line) { std::cerr << line + "\n" << std::flush; }
 
-std::string content_key(std::uint64_t size, std::uint64_t hash) {
-    return std::to_string(size) + "#" + std::to_string(hash);
+void warn_unopened(const std::string& path) { write_warning("[WARN] Cannot open file for hashing: " + path); }
+
+struct ReferenceFile {
+    std::string path;
+    std::uint64_t size;
+};
+
+// One file to look at: hashed when another file may share its size, otherwise
+// only opened, since its content key then counts once whatever its hash.
+struct Look {
+    const std::string* path;
+    bool needs_hash;
+    bool opened = false;
+    std::uint64_t hash = 0;
+};
+
+// Looks at every file on worker threads, each into its own slot.
+void look_at(std::vector<Look>& looks) {
+    const unsigned workers = default_worker_count();
+    std::vector<std::vector<unsigned char>> scratch(workers);
+    run_on_workers(looks.size(), workers, [&](std::size_t i, unsigned worker) {
+        Look& look = looks[i];
+        look.opened =
+            look.needs_hash ? fnv1a_file(*look.path, look.hash, scratch[worker]) : file_opens_for_reading(*look.path);
+    });
 }
 
-void count_reference_folder(const Options& options, std::unordered_map<std::string, std::uint64_t>& counts) {
-    const fs::path dir(options.duplicatesDir);
-    if (!fs::exists(dir) || !fs::is_directory(dir)) {
-        write_warning("[WARN] --duplicates-dir is not a valid directory: " + dir.string());
-        return;
-    }
-    walk_directory(dir.native(), true, [&counts](const WalkEntry& entry) {
+// The reference folder's regular files and their sizes, in walk order; false
+// when it does not exist or is no folder (both tests follow links).
+bool gather_reference_folder(const fs::path& dir, std::vector<ReferenceFile>& files) {
+    if (!fs::exists(dir) || !fs::is_directory(dir)) return false;
+    walk_directory(dir.native(), true, [&files](const WalkEntry& entry) {
         if (!entry.is_regular_file()) return;
         std::error_code ec;
         const std::uintmax_t size = fs::file_size(entry.path, ec);
-        if (ec) return;
-        std::uint64_t hash = 0;
-        if (hash_file_fnv1a(entry.path, hash)) ++counts[content_key(size, hash)];
+        if (!ec) files.push_back({entry.path, static_cast<std::uint64_t>(size)});
     });
+    return true;
 }
 
 }  // namespace
 
 bool hash_file_fnv1a(const fs::path& file, std::uint64_t& hash) {
     if (fnv1a_file(file, hash)) return true;
-    write_warning("[WARN] Cannot open file for hashing: " + file.string());
+    warn_unopened(file.string());
     return false;
 }
 
@@ -45,29 +69,70 @@ void filter_duplicates(const Options& options, std::vector<MatchInfo>& results) 
     if (results.empty()) return;
     if (options.duplicatesMode == 0 && !options.hasDuplicatesDir) return;
 
-    std::unordered_map<std::string, std::uint64_t> counts;
-    std::vector<std::string> keys;
-    keys.reserve(results.size());
-    for (const MatchInfo& match : results) {
-        std::uint64_t hash = 0;
-        if (hash_file_fnv1a(match.path, hash)) {
-            keys.push_back(content_key(match.size, hash));
-            ++counts[keys.back()];
-        } else {
-            keys.emplace_back();
+    // The folder is walked first, so that sizes can tell which files need
+    // their hash; its warning and any failure still follow the results' warnings.
+    const fs::path dir(options.duplicatesDir);
+    std::vector<ReferenceFile> reference;
+    bool reference_valid = false;
+    std::exception_ptr reference_failure;
+    if (options.hasDuplicatesDir) {
+        try {
+            reference_valid = gather_reference_folder(dir, reference);
+        } catch (...) {
+            reference_failure = std::current_exception();
         }
     }
-    if (options.hasDuplicatesDir) count_reference_folder(options, counts);
-    if (options.duplicatesMode == 0) return;
 
-    const bool onlyDuplicates = options.duplicatesMode == 1;
+    // In mode any nothing can change: every file is only opened, for its warning.
+    const bool filtering = options.duplicatesMode != 0;
+    std::map<std::uint64_t, std::size_t> results_of_size;
+    for (const MatchInfo& match : results) ++results_of_size[match.size];
+    std::unordered_set<std::uint64_t> reference_sizes;
+    for (const ReferenceFile& file : reference) reference_sizes.insert(file.size);
+
+    std::vector<std::string> result_paths;
+    result_paths.reserve(results.size());
+    std::vector<Look> looks;
+    looks.reserve(results.size() + reference.size());
+    for (const MatchInfo& match : results) {
+        result_paths.push_back(match.path.native());
+        const bool shared = results_of_size[match.size] >= 2 || reference_sizes.count(match.size) != 0;
+        looks.push_back({&result_paths.back(), filtering && shared});
+    }
+    for (const ReferenceFile& file : reference)
+        looks.push_back({&file.path, filtering && results_of_size.count(file.size) != 0});
+    look_at(looks);
+
+    // Content keys: size and hash; a file hashed by no one keeps hash 0, being alone at its size.
+    std::map<std::pair<std::uint64_t, std::uint64_t>, std::uint64_t> counts;
+    for (std::size_t i = 0; i < results.size(); ++i) {
+        if (looks[i].opened)
+            ++counts[{results[i].size, looks[i].hash}];
+        else
+            warn_unopened(results[i].path.string());
+    }
+    if (reference_failure) std::rethrow_exception(reference_failure);
+    if (options.hasDuplicatesDir && !reference_valid)
+        write_warning("[WARN] --duplicates-dir is not a valid directory: " + dir.string());
+    for (std::size_t k = 0; k < reference.size(); ++k) {
+        const Look& look = looks[results.size() + k];
+        if (look.opened)
+            ++counts[{reference[k].size, look.hash}];
+        else
+            warn_unopened(fs::path(reference[k].path).string());
+    }
+    if (!filtering) return;
+
+    const bool only_duplicates = options.duplicatesMode == 1;
     std::vector<MatchInfo> kept;
     for (std::size_t i = 0; i < results.size(); ++i) {
         bool keep;
-        if (keys[i].empty())
-            keep = !onlyDuplicates;
-        else
-            keep = onlyDuplicates ? counts[keys[i]] >= 2 : counts[keys[i]] == 1;
+        if (!looks[i].opened)
+            keep = !only_duplicates;
+        else {
+            const std::uint64_t count = counts[{results[i].size, looks[i].hash}];
+            keep = only_duplicates ? count >= 2 : count == 1;
+        }
         if (keep) kept.push_back(results[i]);
     }
     results = std::move(kept);

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <sstream>
 #include <string>
 
@@ -50,4 +51,59 @@ TEST(Fnv1a, MissingFileLeavesHashUntouched) {
     std::uint64_t hash = 42;
     EXPECT_FALSE(fnv1a_file(tree.root() / "absent", hash));
     EXPECT_EQ(hash, 42u);
+}
+
+TEST(Fnv1a, EveryLengthMatchesTheByteByByteDefinition) {
+    std::string data;
+    for (std::size_t i = 0; i < 40; ++i) data += static_cast<char>(0xf0 + i * 7);
+    for (std::size_t offset = 0; offset < 3; ++offset)  // loads from unaligned addresses too
+        for (std::size_t length = 0; offset + length <= data.size(); ++length) {
+            std::uint64_t expected = kFnv1aOffsetBasis;
+            for (std::size_t i = offset; i < offset + length; ++i)
+                expected = (expected ^ static_cast<unsigned char>(data[i])) * kFnv1aPrime;
+            EXPECT_EQ(fnv1a_buffer(data.data() + offset, length), expected) << offset << "+" << length;
+        }
+}
+
+TEST(Fnv1a, HeadThenRestEqualsTheWholeFile) {
+    struct Case {
+        std::size_t size;
+        std::size_t limit;
+        bool complete_after_head;
+    };
+    const Case cases[] = {
+        {0, 16, true},
+        {15, 16, true},
+        {16, 16, true},  // exactly the limit: its end is seen without a second open
+        {17, 16, false},
+        {kFnv1aFileBlockSize * 2, 16, false},
+        {kFnv1aFileBlockSize * 2 + 5, 65536, false},
+        {100, 0, false},
+    };
+    TempTree tree;
+    std::vector<unsigned char> scratch;
+    for (const Case& c : cases) {
+        std::string content(c.size, '\0');
+        for (std::size_t i = 0; i < c.size; ++i) content[i] = static_cast<char>(i * 131 + c.size);
+        const auto file = tree.write("f" + std::to_string(c.size), content);
+        const std::uint64_t whole = fnv1a_buffer(content.data(), content.size());
+        const std::size_t head = std::min(c.size, c.limit);
+
+        Fnv1aProgress progress;
+        ASSERT_TRUE(fnv1a_file_head(file.c_str(), c.limit, progress, scratch)) << c.size;
+        EXPECT_EQ(progress.complete, c.complete_after_head) << c.size;
+        EXPECT_EQ(progress.offset, head) << c.size;
+        EXPECT_EQ(progress.state, fnv1a_buffer(content.data(), head)) << c.size;
+        fnv1a_file_rest(file.c_str(), progress, scratch);
+        EXPECT_TRUE(progress.complete);
+        EXPECT_EQ(progress.state, whole) << c.size;
+
+        std::uint64_t hash = 0;
+        ASSERT_TRUE(fnv1a_file(file.string(), hash, scratch));
+        EXPECT_EQ(hash, whole) << c.size;
+        EXPECT_TRUE(file_opens_for_reading(file.string()));
+    }
+    Fnv1aProgress progress;
+    EXPECT_FALSE(fnv1a_file_head((tree.root() / "absent").c_str(), 16, progress, scratch));
+    EXPECT_FALSE(file_opens_for_reading((tree.root() / "absent").string()));
 }

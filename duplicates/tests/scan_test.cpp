@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <map>
+#include <random>
 #include <set>
 #include <string>
 
@@ -231,4 +233,134 @@ TEST(FilesEqual, ComparesSizesThenEveryBlock) {
     EXPECT_TRUE(files_equal(e1, e2));
     EXPECT_FALSE(files_equal(a, tree.root() / "missing"));
     EXPECT_FALSE(files_equal(tree.root() / "missing", tree.root() / "missing"));
+}
+
+namespace {
+std::string numbered(const char* prefix, std::size_t n) {
+    std::string name = prefix;
+    name += std::to_string(n);
+    return name;
+}
+
+// Groups of byte-equal files found by reading every regular file whole:
+// members in walk order, groups of two or more only.
+std::set<std::vector<fs::path>> groups_by_content(const fs::path& root) {
+    std::map<std::string, std::vector<fs::path>> by_content;
+    for (const fs::path& p : walk_order(root)) by_content[read_whole_file(p)].push_back(p);
+    std::set<std::vector<fs::path>> out;
+    for (auto& [content, members] : by_content)
+        if (members.size() >= 2) out.insert(members);
+    return out;
+}
+
+// A few thousand files over nested folders: copies of 2 to 5 of mixed sizes
+// (empty, small, around the 64 KiB head, larger), decoys that differ from
+// their copies in the last byte or right after the head, links to files, and
+// files of a size of their own.
+void build_mixed_tree(const TempTree& tree) {
+    std::mt19937 rng(4711);
+    const std::size_t sizes[] = {0, 1, 17, 4096, 65535, 65536, 65537, 70000, 200003};
+    std::size_t n = 0;
+    auto next = [&] {
+        const std::size_t k = n++;
+        return numbered("d", k % 13) + "/" + numbered("s", k % 7) + "/" + numbered("f", k);
+    };
+    for (std::size_t set = 0; set < 700; ++set) {
+        const std::size_t size = set % 5 == 0 ? sizes[rng() % std::size(sizes)] : rng() % 3000;
+        std::string data(size, '\0');
+        for (char& c : data) c = static_cast<char>(rng() % 4);  // few byte values: many equal heads
+        const std::size_t copies = 2 + rng() % 4;
+        for (std::size_t c = 0; c < copies; ++c) tree.write(next(), data);
+        if (size > 0 && set % 4 == 0) {
+            std::string decoy = data;
+            decoy.back() = static_cast<char>(decoy.back() ^ 0x40);
+            tree.write(next(), decoy);
+        }
+        if (size > 65536 && set % 3 == 0) {
+            std::string decoy = data;
+            decoy[65536] = static_cast<char>(decoy[65536] ^ 0x40);
+            tree.write(next(), decoy);
+        }
+        if (set % 50 == 0)
+            fs::create_symlink(tree.root() / "d1" / "s1" / numbered("f", 1), tree.root() / numbered("l", set));
+    }
+    for (std::size_t u = 0; u < 300; ++u) tree.write(next(), std::string(5000 + u, 'u'));
+}
+}  // namespace
+
+TEST(DuplicateScan, ThreadCountChangesNoGroupOrderOrCounter) {
+    TempTree tree;
+    build_mixed_tree(tree);
+    const std::vector<fs::path> walk = walk_order(tree.root());
+    ASSERT_GT(walk.size(), 2000u);
+
+    DuplicateStats single;
+    const DuplicateGroups reference = find_duplicates(tree.root(), single, 1);
+    EXPECT_EQ(single.files_scanned, walk.size());
+    EXPECT_EQ(single.files_with_errors, 0u);
+    EXPECT_EQ(std::set<std::vector<fs::path>>(reference.begin(), reference.end()), groups_by_content(tree.root()));
+    std::uint64_t members = 0;
+    for (const auto& group : reference) members += group.size();
+    EXPECT_EQ(single.duplicate_groups, reference.size());
+    EXPECT_EQ(single.duplicate_files, members);
+
+    for (unsigned workers : {1u, 2u, 3u, 8u, 16u}) {
+        DuplicateStats stats;
+        const DuplicateGroups groups = find_duplicates(tree.root(), stats, workers);
+        EXPECT_TRUE(groups == reference) << workers << " workers";
+        expect_stats(stats, single.files_scanned, single.files_with_errors, single.candidate_files,
+                     single.duplicate_groups, single.duplicate_files);
+    }
+}
+
+TEST(DuplicateScan, FilesDifferingOnlyAfterTheFirstBlock) {
+    struct Case {
+        std::size_t size;
+        std::size_t differs_at;
+    };
+    const Case cases[] = {
+        {65537, 65536},          {2 * 65536, 2 * 65536 - 1},       {3 * 65536 + 11, 3 * 65536 + 10},
+        {(1u << 20) + 3, 65536}, {(1u << 20) + 3, (1u << 20) + 2},
+    };
+    for (const Case& c : cases) {
+        TempTree tree;
+        std::string data(c.size, 'k');
+        const auto a = tree.write("a", data);
+        const auto b = tree.write("sub/b", data);
+        data[c.differs_at] = 'K';
+        tree.write("c", data);
+        tree.write("sub/d", data.substr(1) + "k");  // the same bytes, shifted: equal head only
+
+        for (unsigned workers : {1u, 4u}) {
+            DuplicateStats stats;
+            const auto groups = find_duplicates(tree.root(), stats, workers);
+            expect_stats(stats, 4, 0, 4, 1, 2);
+            ASSERT_EQ(groups.size(), 1u) << c.size << " " << c.differs_at;
+            EXPECT_EQ(as_set(groups[0]), (std::set<fs::path>{a, b})) << c.size << " " << c.differs_at;
+        }
+    }
+}
+
+TEST(DuplicateScan, UnreadableCandidatesOfEverySizeAreErrors) {
+    TempTree tree;
+    std::set<std::set<fs::path>> expected;
+    for (std::size_t size : {std::size_t{0}, std::size_t{10}, std::size_t{65536}, std::size_t{65536 * 3 + 1}}) {
+        const std::string data(size, 'v');
+        const std::string name = numbered("s", size);
+        const auto a = tree.write(name + "/a", data);
+        const auto locked = tree.write(name + "/locked", data);
+        const auto b = tree.write(name + "/b", data);
+        fs::permissions(locked, fs::perms::none);
+        expected.insert({a, b});
+    }
+    // Alone at its size, an unreadable file is never opened.
+    fs::permissions(tree.write("alone", std::string(99, 'x')), fs::perms::none);
+
+    for (unsigned workers : {1u, 8u}) {
+        const ScanOutcome outcome = scan_unprivileged(tree.root(), workers);
+        expect_stats(outcome.stats, 13, 4, 12, 4, 8);
+        std::set<std::set<fs::path>> found;
+        for (const auto& group : outcome.groups) found.insert(as_set(group));
+        EXPECT_EQ(found, expected) << workers << " workers";
+    }
 }

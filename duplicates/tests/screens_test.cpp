@@ -174,7 +174,8 @@ TEST_F(GemmitScreens, RunScanRefusesEmptyAndInvalidFolders) {
         {"   ", "Directory cannot be empty."},
         {file.string(), "Not a valid directory:\n" + file.string()},
         {"missing-folder", "Not a valid directory:\n" + (tree.root() / "missing-folder").string()},
-        {"./gone/../missing-folder/", "Not a valid directory:\n" + (tree.root() / "missing-folder").string()},
+        // Made absolute only: the dots stay for the system to resolve.
+        {"./gone/../missing-folder/", "Not a valid directory:\n" + tree.root().string() + "/./gone/../missing-folder/"},
     };
     for (const Case& c : cases) {
         script_.shots.clear();
@@ -254,8 +255,34 @@ TEST_F(GemmitScreens, ScanWithoutTypingTakesTheWorkingFolder) {
     run_scan(screen.app());
     ASSERT_FALSE(script_.ran_out);
     const std::string text = read_whole_file(tree.root() / kReportFileName);
-    EXPECT_EQ(text.rfind("ZeylaGemmit v3.0.0\nScanned directory: " + tree.root().string() + "\n\n", 0), 0u) << text;
+    EXPECT_EQ(text.rfind("ZeylaGemmit v3.0.0\nScanned directory: " + tree.root().string() + "/.\n\n", 0), 0u) << text;
     EXPECT_NE(text.find("Duplicate groups:    1\n"), std::string::npos);
+}
+
+TEST_F(GemmitScreens, DotDotAfterALinkScansWhatTheSystemResolves) {
+    TempTree tree;
+    tree.write("a/near1", "by name");
+    tree.write("a/near2", "by name");
+    tree.write("x/far1", "by link");
+    tree.write("x/far2", "by link");
+    fs::create_directory(tree.root() / "x" / "deep");
+    fs::create_directory_symlink(tree.root() / "x" / "deep", tree.root() / "a" / "link");
+    fs::current_path(tree.root());
+    CursesScreen screen(kRows, kCols);
+    use_script(screen);
+    script_.add(std::string(1, '\x7f') + "a/link/..\t\r");  // prompt
+    script_.add("\t\r");                                    // Scanning box
+    script_.add("\t\r");                                    // Save Report
+    script_.add("\t\r");                                    // Report box
+    script_.add("\x1b");                                    // leave the result screen
+    run_scan(screen.app());
+    ASSERT_FALSE(script_.ran_out);
+    const std::string text = read_whole_file(tree.root() / kReportFileName);
+    const std::string root = tree.root().string() + "/a/link/..";
+    EXPECT_NE(text.find("Scanned directory: " + root + "\n"), std::string::npos) << text;
+    EXPECT_NE(text.find(root + "/far1  [7 bytes]\n"), std::string::npos) << text;
+    EXPECT_NE(text.find(root + "/far2  [7 bytes]\n"), std::string::npos) << text;
+    EXPECT_EQ(text.find("near"), std::string::npos) << text;
 }
 
 TEST_F(GemmitScreens, FailedSaveAndEditsAreDroppedOnTheNextPass) {

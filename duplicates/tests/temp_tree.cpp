@@ -80,10 +80,16 @@ ScanOutcome deserialize(const std::string& text) {
 }
 }  // namespace
 
-ScanOutcome scan_unprivileged(const fs::path& root) {
+namespace {
+DuplicateGroups scan(const fs::path& root, DuplicateStats& stats, unsigned workers) {
+    return workers == 0 ? find_duplicates(root, stats) : find_duplicates(root, stats, workers);
+}
+}  // namespace
+
+ScanOutcome scan_unprivileged(const fs::path& root, unsigned workers) {
     if (geteuid() != 0) {
         ScanOutcome outcome;
-        outcome.groups = find_duplicates(root, outcome.stats);
+        outcome.groups = scan(root, outcome.stats, workers);
         return outcome;
     }
     int fds[2];
@@ -95,7 +101,7 @@ ScanOutcome scan_unprivileged(const fs::path& root) {
         const uid_t nobody = 65534;
         if (setgroups(0, nullptr) != 0 || setgid(nobody) != 0 || setuid(nobody) != 0) _exit(2);
         ScanOutcome outcome;
-        outcome.groups = find_duplicates(root, outcome.stats);
+        outcome.groups = scan(root, outcome.stats, workers);
         const std::string text = serialize(outcome);
         std::size_t done = 0;
         while (done < text.size()) {

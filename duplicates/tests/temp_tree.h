@@ -29,6 +29,7 @@ struct ScanOutcome {
     DuplicateGroups groups;
 };
 
-// find_duplicates on a zeroed DuplicateStats; as root, it runs in a child
-// process that has dropped to the user "nobody".
-ScanOutcome scan_unprivileged(const std::filesystem::path& root);
+// find_duplicates on a zeroed DuplicateStats, on `workers` threads (0: the
+// machine's count); as root, it runs in a child process that has dropped to
+// the user "nobody".
+ScanOutcome scan_unprivileged(const std::filesystem::path& root, unsigned workers = 0);

@@ -1,5 +1,9 @@
 #include "duplicate_filter.h"
 
+#include <map>
+#include <random>
+
+#include "fnv1a.h"
 #include "temp_tree.h"
 
 namespace fs = std::filesystem;
@@ -62,8 +66,8 @@ TEST_F(DuplicateFilter, HashIsFnv1a64) {
 }
 
 TEST_F(DuplicateFilter, ModesKeepOrderAndWholeResults) {
-    std::vector<MatchInfo> base = {result("1", "same"), result("2", "other"), result("3", "same"),
-                                   result("4", "third"), result("e1", ""), result("e2", "")};
+    std::vector<MatchInfo> base = {result("1", "same"),  result("2", "other"), result("3", "same"),
+                                   result("4", "third"), result("e1", ""),     result("e2", "")};
     std::vector<MatchInfo> results = base;
     EXPECT_EQ(filter(with_mode(1), results), "");
     EXPECT_EQ(names(results), (std::vector<std::string>{"1", "3", "e1", "e2"}));
@@ -139,4 +143,70 @@ TEST_F(DuplicateFilter, ReferenceFolder) {
     results = {result("x1", "same"), result("x2", "same")};
     EXPECT_EQ(filter(o, results), "[WARN] --duplicates-dir is not a valid directory: " + o.duplicatesDir + "\n");
     EXPECT_EQ(results.size(), 2u);
+}
+
+// Many results of mixed sizes, some unreadable, with a reference folder: what
+// stays and what is written must be what a whole hash of every file gives.
+TEST_F(DuplicateFilter, ManyResultsAgreeWithAWholeHashOfEveryFile) {
+    std::mt19937 rng(99);
+    const std::size_t sizes[] = {0, 3, 3, 3, 100, 65536, 65537, 140000};
+    std::vector<MatchInfo> base;
+    std::vector<std::string> contents;
+    std::vector<std::string> variants;  // shared by results and the reference folder
+    for (std::size_t i = 0; i < 3 * std::size(sizes); ++i) {
+        std::string v(sizes[i % std::size(sizes)], 'a');
+        if (!v.empty()) v.back() = static_cast<char>('a' + i % 3);  // equal heads, different last bytes
+        variants.push_back(v);
+    }
+    for (std::size_t i = 0; i < 300; ++i) {
+        std::string content;
+        switch (rng() % 4) {
+            case 0:  // a size of its own
+                content = std::string(1000 + i, 'u');
+                break;
+            case 1:  // a large shared size, content of its own after an equal head
+                content = std::string(65537 + i % 2, 'a');
+                content[content.size() - 2] = static_cast<char>(i / 256);
+                content.back() = static_cast<char>(i % 256);
+                break;
+            default:
+                content = variants[rng() % variants.size()];
+        }
+        base.push_back(result("r/" + std::to_string(i), content));
+        contents.push_back(content);
+    }
+    std::vector<std::string> reference_contents;
+    for (std::size_t i = 0; i < 20; ++i) {
+        reference_contents.push_back(i % 5 == 0 ? std::string(1300 + i, 'u') : variants[rng() % variants.size()]);
+        write("ref/" + std::to_string(i), reference_contents.back());
+    }
+    std::string warnings;
+    for (std::size_t i = 0; i < base.size(); i += 37) {
+        fs::remove(base[i].path);
+        warnings += "[WARN] Cannot open file for hashing: " + base[i].path.string() + "\n";
+    }
+
+    std::map<std::pair<std::uint64_t, std::uint64_t>, int> counts;
+    auto key = [](const std::string& c) {
+        return std::make_pair(std::uint64_t{c.size()}, fnv1a_buffer(c.data(), c.size()));
+    };
+    for (std::size_t i = 0; i < base.size(); ++i)
+        if (fs::exists(base[i].path)) ++counts[key(contents[i])];
+    for (const std::string& c : reference_contents) ++counts[key(c)];
+
+    for (std::uint32_t mode : {0u, 1u, 2u}) {
+        Options o = with_mode(mode);
+        o.hasDuplicatesDir = true;
+        o.duplicatesDir = (root_ / "ref").string();
+        std::vector<std::string> expected;
+        for (std::size_t i = 0; i < base.size(); ++i) {
+            const bool readable = fs::exists(base[i].path);
+            const int count = readable ? counts[key(contents[i])] : 0;
+            if (mode == 0 || (mode == 1 && count >= 2) || (mode == 2 && (!readable || count == 1)))
+                expected.push_back(base[i].path.filename().string());
+        }
+        std::vector<MatchInfo> results = base;
+        EXPECT_EQ(filter(o, results), warnings) << "mode " << mode;
+        EXPECT_EQ(names(results), expected) << "mode " << mode;
+    }
 }
