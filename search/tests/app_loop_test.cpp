@@ -50,7 +50,7 @@ TEST_F(SearchPass, KeysTypedDuringTheSearchAreDiscarded) {
                                           double& seconds, std::string* errorLine) {
         screen.type("\r");
         auto results = search_files(o, scanned, threads, seconds, errorLine);
-        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        wait_for_pending_key();
         closer.emplace(screen, "\x1b");
         return results;
     };
@@ -67,7 +67,7 @@ TEST_F(SearchPass, AnErrorThrownByTheSearchEndsInItsBoxWithoutTheKeysTypedMeanwh
     run_search_pass(screen.app(), Options{},
                     [&](const Options&, std::uint64_t&, std::uint32_t&, double&, std::string*) -> std::vector<MatchInfo> {
                         screen.type("zz");
-                        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+                        wait_for_pending_key();
                         closer.emplace(screen, "\x1b");
                         throw std::runtime_error("cannot read /d\x1b[2J");
                     });

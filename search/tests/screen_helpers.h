@@ -32,6 +32,15 @@ protected:
     std::filesystem::path previous_;
 };
 
+// Waits until a key typed on the pseudo-terminal has reached curses, and leaves it pending there.
+inline void wait_for_pending_key() {
+    timeout(20);
+    int key = ERR;
+    for (int tries = 0; key == ERR && tries < 1000; ++tries) key = getch();
+    timeout(-1);
+    if (key != ERR) ungetch(key);
+}
+
 // Types the same keys every 100 ms until destroyed: keys that must reach a
 // screen after the program has discarded everything typed before it.
 class RepeatedKeys {
