@@ -1,14 +1,18 @@
 // A folder walk straight over readdir: the names and types the kernel hands
-// out, with no per-entry path parsing, for searches over large trees.
+// out, each folder opened relative to its parent's descriptor, so that
+// entries at any depth are reached whatever the length of their paths.
 #pragma once
 
 #include <functional>
 #include <string>
+#include <sys/stat.h>
 
 struct WalkEntry {
     enum class Kind { regular, directory, symlink, other };
     std::string path;         // the folder's path joined with the entry's name
     Kind kind = Kind::other;  // the entry itself; a link is not followed
+    int folderFd = -1;        // the open folder holding the entry, valid during the visit
+    const char* name = "";    // the entry's own name, valid during the visit
 
     // Whether the entry is a regular file or a link to one.
     bool is_regular_file() const;
@@ -19,3 +23,8 @@ struct WalkEntry {
 // entered; a folder that cannot be opened or read (no permission, removed
 // meanwhile) loses only its own entries. recursive false: root's entries only.
 void walk_directory(const std::string& root, bool recursive, const std::function<void(const WalkEntry&)>& visit);
+
+// open and stat for a path of any length: a path beyond the system's limit is
+// reached one folder at a time, following links as the system call would.
+int open_any_length(const std::string& path, int flags);
+bool stat_any_length(const std::string& path, struct stat& st);

@@ -7,6 +7,7 @@
 
 #include "dialogs.h"
 #include "duplicate_filter.h"
+#include "escape.h"
 #include "i18n.h"
 #include "last_values.h"
 #include "results.h"
@@ -23,22 +24,38 @@ void set_search_palette() {
     init_pair(PAIR_STATUS, COLOR_YELLOW, COLOR_BLACK);
 }
 
-void run_search_pass(zeylatui::App& app, const Options& options) {
+void search_and_show(zeylatui::App& app, const Options& options, const SearchFunction& search) {
     std::uint64_t candidatesScanned = 0;
     std::uint32_t threadsUsed = 0;
     double elapsedSeconds = 0.0;
-    std::vector<MatchInfo> results = search_files(options, candidatesScanned, threadsUsed, elapsedSeconds);
+    std::string errorLine;
+    std::vector<MatchInfo> results = search(options, candidatesScanned, threadsUsed, elapsedSeconds, &errorLine);
     const std::size_t before = results.size();
     filter_duplicates(options, results);
+    // Keys typed while the search ran were meant for a screen that was not there yet.
+    flushinp();
     // Error and warning lines went straight to the terminal: repaint it whole.
     clearok(curscr, TRUE);
-    tui_results_menu(app, results);
+    tui_results_menu(app, results, errorLine);
     if (options.showStatistics)
         tui_message_box(app, tr("lumo_stats_title"),
                         statistics_text(candidatesScanned, before, results.size(), threadsUsed, elapsedSeconds));
 }
 
 }  // namespace
+
+void run_search_pass(zeylatui::App& app, const Options& options, const SearchFunction& search) {
+    try {
+        search_and_show(app, options, search);
+    } catch (const std::exception& e) {
+        flushinp();
+        // A file system error's text holds the path it failed on.
+        tui_message_box(app, "FATAL", "Unhandled exception:\n" + zeylatui::escape_untrusted(e.what()));
+    } catch (...) {
+        flushinp();
+        tui_message_box(app, tr("lumo_fatal_title"), tr("lumo_unknown_exception"));
+    }
+}
 
 void enter_program_folder(const char* argv0) {
     if (argv0 == nullptr || argv0[0] == '\0') return;
@@ -87,12 +104,6 @@ int run_app(const Options& initial) {
             return 0;
         }
         if (!options.searchRequested) continue;
-        try {
-            run_search_pass(app, options);
-        } catch (const std::exception& e) {
-            tui_message_box(app, "FATAL", std::string("Unhandled exception:\n") + e.what());
-        } catch (...) {
-            tui_message_box(app, tr("lumo_fatal_title"), tr("lumo_unknown_exception"));
-        }
+        run_search_pass(app, options, search_files);
     }
 }

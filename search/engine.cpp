@@ -1,36 +1,31 @@
 #include "engine.h"
 
 #include <algorithm>
-#include <atomic>
 #include <cctype>
 #include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <exception>
-#include <fstream>
+#include <fcntl.h>
 #include <iostream>
-#include <limits>
 #include <memory>
 #include <mutex>
 #include <optional>
 #include <thread>
+#include <unistd.h>
 
 #include "dir_walk.h"
+#include "escape.h"
+#include "line_scan.h"
 #include "worker_thread.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
-constexpr auto kRegexFlags = std::regex::ECMAScript | std::regex::icase;
-
-// Enough for the regex engine's recursion over regex_line_limit() bytes;
-// only the pages a worker touches are ever committed.
-constexpr std::size_t kWorkerStackBytes = std::size_t{64} << 20;
-// Stack the expression may use: a quarter of the worker's, for headroom.
-constexpr std::size_t kRegexStackBudget = kWorkerStackBytes / 4;
-// Measured worst case of the regex engine (sanitized debug build) per
-// consumed character and per byte of the expression, with a margin.
-constexpr std::size_t kStackPerCharAndPatternByte = 320;
+// The expression engine keeps its backtracking on its own stack, so a worker
+// needs no more than an ordinary thread.
+constexpr std::size_t kWorkerStackBytes = std::size_t{8} << 20;
 
 // tolower of the default locale, without a library call per byte: the
 // program folds the ASCII letters only, whatever locale curses sets.
@@ -47,74 +42,136 @@ void report_search_error(std::string* errorLine, const std::string& line) {
     if (errorLine) *errorLine = line;
 }
 
+void warn_gave_up(const std::string& what, const std::string& path) {
+    write_error_line("[WARN] " + what + " too costly to test, taken as not matching: " +
+                     zeylatui::escape_untrusted(path));
+}
+
+std::string marked(const std::string& line, std::size_t pos, std::size_t len) {
+    return line.substr(0, pos) + "[MATCH]" + line.substr(pos, len) + "[/MATCH]" + line.substr(pos + len);
+}
+
+// Candidates reach the workers while the walk is still going on; the list
+// only grows, and each candidate is taken by exactly one worker.
 struct SharedSearch {
     const Options& options;
-    const std::vector<fs::path>& candidates;
-    const std::regex* contentRegex;  // null when not compiled
-    std::atomic<std::uint64_t> next{0};
-    std::mutex mutex;
+    const SearchRegex* contentRegex;  // null when not compiled
+    std::mutex queueMutex;
+    std::condition_variable queueGrew;
+    std::vector<std::string> candidates;
+    std::size_t next = 0;
+    bool walkDone = false;
+    std::mutex resultMutex;
     std::vector<MatchInfo> results;
     std::exception_ptr firstError;
+
+    bool take(std::string& path) {
+        std::unique_lock<std::mutex> lock(queueMutex);
+        queueGrew.wait(lock, [&] { return next < candidates.size() || walkDone; });
+        if (next >= candidates.size()) return false;
+        path = candidates[next++];
+        return true;
+    }
 };
+
+// The content filters on an open file; the line and its number only for the first passing line.
+bool match_open_file(int fd, const std::string& path, const Options& options, const SearchRegex* contentRegex,
+                     std::string& snippet, std::uint64_t& lineNumber) {
+    const bool useRegex = options.useContentRegex && contentRegex && contentRegex->compiled();
+    std::optional<FoldedNeedle> needle;
+    if (options.useContentPattern) needle.emplace(options.contentPattern);
+    std::string line;
+    if (!useRegex) {
+        if (!needle || !scan_for_needle(fd, *needle, line, lineNumber)) return false;
+        snippet = options.contentPattern.empty() ? line : marked(line, needle->find(line.data(), line.size()),
+                                                                 options.contentPattern.size());
+        return true;
+    }
+    std::size_t start = 0;
+    std::size_t end = 0;
+    const auto gaveUp = [&](std::uint64_t number) { warn_gave_up("--regex on line " + std::to_string(number), path); };
+    if (!scan_for_expression(fd, *contentRegex, needle ? &*needle : nullptr, gaveUp, line, lineNumber, start, end))
+        return false;
+    snippet = marked(line, start, end - start);
+    return true;
+}
 
 void search_worker(SharedSearch& shared) {
     try {
-        std::optional<std::regex> ownRegex;
+        std::optional<SearchRegex> ownRegex;
         if (shared.contentRegex) ownRegex.emplace(*shared.contentRegex);
-        const std::regex* regex = ownRegex ? &*ownRegex : nullptr;
+        const SearchRegex* regex = ownRegex ? &*ownRegex : nullptr;
         const Options& options = shared.options;
-        for (;;) {
-            const std::uint64_t i = shared.next.fetch_add(1);
-            if (i >= shared.candidates.size()) return;
+        const bool content = options.useContentPattern || options.useContentRegex;
+        std::string path;
+        while (shared.take(path)) {
             MatchInfo match;
-            match.path = shared.candidates[i];
-            std::error_code ec;
-            const std::uintmax_t size = fs::file_size(match.path, ec);
-            if (ec) continue;
-            if (options.hasMinSize && size < options.minSizeBytes) continue;
-            if (options.hasMaxSize && size > options.maxSizeBytes) continue;
-            match.size = size;
-            if (options.useContentPattern || options.useContentRegex) {
-                std::string snippet;
-                std::uint64_t lineNumber = 0;
-                if (!match_file_content(match.path, options, regex, snippet, lineNumber)) continue;
-                match.contentMatched = true;
-                match.snippet = std::move(snippet);
-                match.firstMatchLine = lineNumber;
+            struct stat st {};
+            int fd = -1;
+            // With a content filter the file is opened anyway: its size comes from what was opened.
+            if (content) {
+                fd = open_any_length(path, O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+                if (fd < 0) continue;
+                if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+                    close(fd);
+                    continue;
+                }
+            } else if (!stat_any_length(path, st)) {
+                continue;
             }
-            std::lock_guard<std::mutex> lock(shared.mutex);
+            const auto size = static_cast<std::uint64_t>(st.st_size);
+            bool keep = !(options.hasMinSize && size < options.minSizeBytes) &&
+                        !(options.hasMaxSize && size > options.maxSizeBytes);
+            if (keep && content) {
+                try {
+                    keep = match_open_file(fd, path, options, regex, match.snippet, match.firstMatchLine);
+                } catch (...) {
+                    close(fd);
+                    throw;
+                }
+                match.contentMatched = keep;
+            }
+            if (fd >= 0) close(fd);
+            if (!keep) continue;
+            match.size = size;
+            match.path = std::move(path);
+            std::lock_guard<std::mutex> lock(shared.resultMutex);
             shared.results.push_back(std::move(match));
         }
     } catch (...) {
         // The other workers finish their files; search_files rethrows this one.
-        std::lock_guard<std::mutex> lock(shared.mutex);
+        std::lock_guard<std::mutex> lock(shared.resultMutex);
         if (!shared.firstError) shared.firstError = std::current_exception();
     }
 }
 
-bool compile_expression(std::regex& out, const std::string& text, const char* what, std::string* errorLine) {
-    try {
-        out = std::regex(text, kRegexFlags);
-        return true;
-    } catch (const std::regex_error& e) {
-        report_search_error(errorLine, std::string("[ERROR] Invalid ") + what + " pattern: " + e.what());
-        return false;
-    }
+bool compile_expression(SearchRegex& out, const std::string& text, const char* what, std::string* errorLine) {
+    std::string description;
+    if (out.compile(text, description)) return true;
+    report_search_error(errorLine, std::string("[ERROR] Invalid ") + what + " pattern: " + description);
+    return false;
 }
 
-void accept_entry(const WalkEntry& entry, const Options& options, const std::regex* filenameRegex,
-                  std::vector<fs::path>& candidates) {
-    // The walk's paths end in the entry's own name: no need to parse the whole path.
-    const std::string& full = entry.path;
-    const std::size_t slash = full.find_last_of('/');
-    const std::string name = slash == std::string::npos ? full : full.substr(slash + 1);
+bool name_passes(const WalkEntry& entry, const Options& options, const SearchRegex* filenameRegex) {
+    const std::string name = entry.name;
     if (!options.filenamePattern.empty() && options.filenamePattern != "*" &&
         !wildcard_match(options.filenamePattern, name))
-        return;
-    if (filenameRegex && !std::regex_search(name, *filenameRegex)) return;
+        return false;
+    if (filenameRegex) {
+        std::size_t start = 0;
+        std::size_t end = 0;
+        switch (filenameRegex->search(name.data(), name.size(), start, end)) {
+            case SearchRegex::Outcome::match:
+                break;
+            case SearchRegex::Outcome::gave_up:
+                warn_gave_up("--regex-filename", entry.path);
+                return false;
+            case SearchRegex::Outcome::no_match:
+                return false;
+        }
+    }
     // Checked last: for a link it costs a query of the file it points to.
-    if (!entry.is_regular_file()) return;
-    candidates.emplace_back(entry.path);
+    return entry.is_regular_file();
 }
 
 double seconds_since(std::chrono::steady_clock::time_point start) {
@@ -122,41 +179,7 @@ double seconds_since(std::chrono::steady_clock::time_point start) {
     return static_cast<double>(ns.count()) / 1e9;
 }
 
-bool regex_finds(const std::string& line, std::size_t limit, const std::regex& regex, std::smatch& m) {
-    const auto end = line.begin() + static_cast<std::ptrdiff_t>(std::min(limit, line.size()));
-    return std::regex_search(line.begin(), end, m, regex);
-}
-
-std::string make_snippet_limited(const std::string& line, const std::string& contentPattern,
-                                 const std::regex* contentRegex, bool useContentPattern, bool useContentRegex,
-                                 std::size_t regexLimit) {
-    if (useContentRegex && contentRegex) {
-        std::smatch m;
-        if (regex_finds(line, regexLimit, *contentRegex, m)) {
-            const auto pos = static_cast<std::size_t>(m.position(0));
-            const auto len = static_cast<std::size_t>(m.length(0));
-            return line.substr(0, pos) + "[MATCH]" + line.substr(pos, len) + "[/MATCH]" + line.substr(pos + len);
-        }
-    }
-    if (useContentPattern && !contentPattern.empty()) {
-        const std::size_t p = to_lower(line).find(to_lower(contentPattern));
-        if (p != std::string::npos) {
-            const std::size_t len = contentPattern.size();
-            return line.substr(0, p) + "[MATCH]" + line.substr(p, len) + "[/MATCH]" + line.substr(p + len);
-        }
-    }
-    return line;
-}
-
 }  // namespace
-
-std::size_t regex_line_limit(const std::string& expression) {
-    // Without a quantifier every match attempt consumes at most one character
-    // per expression byte, so the recursion no longer grows with the line.
-    if (expression.find_first_of("*+?{") == std::string::npos) return std::numeric_limits<std::size_t>::max();
-    const std::size_t perChar = kStackPerCharAndPatternByte * (expression.size() + 2);
-    return std::clamp<std::size_t>(kRegexStackBudget / perChar, 64, std::size_t{1} << 20);
-}
 
 std::vector<MatchInfo> search_files(const Options& options, std::uint64_t& candidatesScanned,
                                     std::uint32_t& threadsUsed, double& elapsedSeconds, std::string* errorLine) {
@@ -176,52 +199,27 @@ std::vector<MatchInfo> search_files(const Options& options, std::uint64_t& candi
         return {};
     }
 
-    std::regex contentRegex;
-    std::regex filenameRegex;
-    if (options.useContentRegex && !compile_expression(contentRegex, options.contentRegex, "--regex", errorLine)) return {};
-    if (options.useFilenameRegex && !compile_expression(filenameRegex, options.filenameRegex, "--regex-filename", errorLine))
+    SearchRegex contentRegex;
+    SearchRegex filenameRegex;
+    if (options.useContentRegex && !compile_expression(contentRegex, options.contentRegex, "--regex", errorLine))
+        return {};
+    if (options.useFilenameRegex &&
+        !compile_expression(filenameRegex, options.filenameRegex, "--regex-filename", errorLine))
         return {};
 
-    std::vector<fs::path> candidates;
-    const std::regex* nameRegex = options.useFilenameRegex ? &filenameRegex : nullptr;
-    // The walk matches the name expression, so it gets a worker's stack too;
-    // the calling thread only waits for it.
-    std::exception_ptr walkError;
-    WorkerThread walker;
-    walker.body = [&] {
-        try {
-            walk_directory(root.native(), options.recursive,
-                           [&](const WalkEntry& entry) { accept_entry(entry, options, nameRegex, candidates); });
-        } catch (...) {
-            walkError = std::current_exception();
-        }
-    };
-    start_worker(walker, kWorkerStackBytes);
-    join_worker(walker);
-    if (walkError) std::rethrow_exception(walkError);
+    std::uint64_t wanted = std::thread::hardware_concurrency();
+    if (wanted == 0) wanted = 4;
+    if (options.hasThreads && options.threads != 0) wanted = options.threads;
 
-    candidatesScanned = candidates.size();
-    if (candidates.empty()) {
-        elapsedSeconds = seconds_since(start);
-        return {};
-    }
-
-    std::uint64_t n = std::thread::hardware_concurrency();
-    if (n == 0) n = 4;
-    if (options.hasThreads && options.threads != 0) n = options.threads;
-    n = std::min<std::uint64_t>(n, candidates.size());
-
-    SharedSearch shared{options, candidates, options.useContentRegex ? &contentRegex : nullptr, {}, {}, {}, {}};
+    SharedSearch shared{options, options.useContentRegex ? &contentRegex : nullptr, {}, {}, {}, 0, false, {}, {}, {}};
     std::vector<std::unique_ptr<WorkerThread>> workers;
     std::exception_ptr startError;
-    // Reserved first, so that no started worker can be lost to a failing append.
-    try {
-        workers.reserve(n);
-    } catch (...) {
-        startError = std::current_exception();
-    }
-    for (std::uint64_t i = 0; i < n && !startError; ++i) {
+    // A worker joins for each new candidate until there are as many as wanted:
+    // never more workers than candidates.
+    const auto add_worker = [&] {
+        if (startError || workers.size() >= wanted) return;
         try {
+            workers.reserve(workers.size() + 1);
             auto worker = std::make_unique<WorkerThread>();
             worker->body = [&shared] { search_worker(shared); };
             start_worker(*worker, kWorkerStackBytes);
@@ -230,78 +228,103 @@ std::vector<MatchInfo> search_files(const Options& options, std::uint64_t& candi
             // The workers already running share out every candidate.
             startError = std::current_exception();
         }
+    };
+    const SearchRegex* nameRegex = options.useFilenameRegex ? &filenameRegex : nullptr;
+    std::exception_ptr walkError;
+    try {
+        walk_directory(root.native(), options.recursive, [&](const WalkEntry& entry) {
+            if (!name_passes(entry, options, nameRegex)) return;
+            std::size_t count = 0;
+            {
+                std::lock_guard<std::mutex> lock(shared.queueMutex);
+                shared.candidates.push_back(entry.path);
+                count = shared.candidates.size();
+            }
+            shared.queueGrew.notify_one();
+            if (workers.size() < count) add_worker();
+        });
+    } catch (...) {
+        walkError = std::current_exception();
+    }
+    {
+        std::lock_guard<std::mutex> lock(shared.queueMutex);
+        shared.walkDone = true;
+        candidatesScanned = walkError ? 0 : shared.candidates.size();
+    }
+    shared.queueGrew.notify_all();
+    if (workers.empty() && !walkError && !shared.candidates.empty()) {
+        // Not even one worker could start: the calling thread is the worker.
+        search_worker(shared);
     }
     for (auto& worker : workers) join_worker(*worker);
     threadsUsed = static_cast<std::uint32_t>(workers.size());
     elapsedSeconds = seconds_since(start);
 
+    if (walkError) std::rethrow_exception(walkError);
     if (workers.empty() && startError) std::rethrow_exception(startError);
     if (shared.firstError) std::rethrow_exception(shared.firstError);
     return std::move(shared.results);
 }
 
-bool match_file_content(const fs::path& file, const Options& options, const std::regex* contentRegex,
+bool match_file_content(const fs::path& file, const Options& options, const SearchRegex* contentRegex,
                         std::string& snippet, std::uint64_t& lineNumber) {
     snippet.clear();
     lineNumber = 0;
     if (!options.useContentPattern && !options.useContentRegex) return false;
-    std::ifstream in(file, std::ios::binary);
-    if (!in) return false;
-
-    const std::string pattern = options.useContentPattern ? to_lower(options.contentPattern) : std::string();
-    const bool useRegex = options.useContentRegex && contentRegex;
-    const std::size_t limit = useRegex ? regex_line_limit(options.contentRegex) : 0;
-    bool warned = false;
-    std::smatch m;
-    std::string line;
-    std::uint64_t number = 0;
-    while (std::getline(in, line)) {
-        ++number;
-        if (options.useContentPattern && to_lower(line).find(pattern) == std::string::npos) continue;
-        if (useRegex) {
-            if (line.size() > limit && !warned) {
-                warned = true;
-                write_error_line("[WARN] Line " + std::to_string(number) + " longer than " + std::to_string(limit) +
-                                 " bytes, --regex tested on its first " + std::to_string(limit) +
-                                 " bytes only: " + file.string());
-            }
-            if (!regex_finds(line, limit, *contentRegex, m)) continue;
+    const int fd = open_any_length(file.native(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+    if (fd < 0) return false;
+    try {
+        const bool found = match_open_file(fd, file.native(), options, contentRegex, snippet, lineNumber);
+        close(fd);
+        if (!found) {
+            snippet.clear();
+            lineNumber = 0;
         }
-        snippet = make_snippet_limited(line, options.contentPattern, contentRegex, options.useContentPattern,
-                                       options.useContentRegex, limit);
-        lineNumber = number;
-        return true;
+        return found;
+    } catch (...) {
+        close(fd);
+        throw;
     }
-    return false;
 }
 
-std::string make_snippet(const std::string& line, const std::string& contentPattern, const std::regex* contentRegex,
+std::string make_snippet(const std::string& line, const std::string& contentPattern, const SearchRegex* contentRegex,
                          bool useContentPattern, bool useContentRegex) {
-    return make_snippet_limited(line, contentPattern, contentRegex, useContentPattern, useContentRegex,
-                                std::string::npos);
+    if (useContentRegex && contentRegex && contentRegex->compiled()) {
+        std::size_t start = 0;
+        std::size_t end = 0;
+        if (contentRegex->search(line.data(), line.size(), start, end) == SearchRegex::Outcome::match)
+            return marked(line, start, end - start);
+    }
+    if (useContentPattern && !contentPattern.empty()) {
+        const std::size_t p = FoldedNeedle(contentPattern).find(line.data(), line.size());
+        if (p != std::string::npos) return marked(line, p, contentPattern.size());
+    }
+    return line;
 }
 
 bool wildcard_match(const std::string& pattern, const std::string& name) {
-    const std::size_t plen = pattern.size();
-    const std::size_t nlen = name.size();
-    const std::size_t width = nlen + 1;
-    // One flat table reused per thread: the walk calls this once per entry.
-    thread_local std::vector<unsigned char> table;
-    table.assign((plen + 1) * width, 0);
-    const auto cell = [&](std::size_t i, std::size_t j) -> unsigned char& { return table[i * width + j]; };
-    cell(0, 0) = 1;
-    for (std::size_t i = 1; i <= plen; ++i)
-        if (pattern[i - 1] == '*') cell(i, 0) = cell(i - 1, 0);
-    for (std::size_t i = 1; i <= plen; ++i) {
-        const char p = ascii_lower(pattern[i - 1]);
-        for (std::size_t j = 1; j <= nlen; ++j) {
-            if (p == '*')
-                cell(i, j) = cell(i - 1, j) | cell(i, j - 1);
-            else if (p == '?' || p == ascii_lower(name[j - 1]))
-                cell(i, j) = cell(i - 1, j - 1);
+    // Greedy matching with one remembered '*': the same answers as the full
+    // table of prefixes, in time close to the name's length.
+    std::size_t p = 0;
+    std::size_t n = 0;
+    std::size_t star = std::string::npos;
+    std::size_t resume = 0;
+    while (n < name.size()) {
+        if (p < pattern.size() && pattern[p] == '*') {
+            star = p++;
+            resume = n;
+        } else if (p < pattern.size() && (pattern[p] == '?' || ascii_lower(pattern[p]) == ascii_lower(name[n]))) {
+            ++p;
+            ++n;
+        } else if (star != std::string::npos) {
+            p = star + 1;
+            n = ++resume;
+        } else {
+            return false;
         }
     }
-    return cell(plen, nlen) != 0;
+    while (p < pattern.size() && pattern[p] == '*') ++p;
+    return p == pattern.size();
 }
 
 std::string to_lower(const std::string& s) {

@@ -4,9 +4,10 @@
 
 #include <cstdint>
 #include <filesystem>
-#include <regex>
 #include <string>
 #include <vector>
+
+#include "expression.h"
 
 struct Options {
     std::string rootPath = ".";
@@ -45,10 +46,10 @@ std::vector<MatchInfo> search_files(const Options& options, std::uint64_t& candi
                                     std::uint32_t& threadsUsed, double& elapsedSeconds,
                                     std::string* errorLine = nullptr);
 
-bool match_file_content(const std::filesystem::path& file, const Options& options, const std::regex* contentRegex,
+bool match_file_content(const std::filesystem::path& file, const Options& options, const SearchRegex* contentRegex,
                         std::string& snippet, std::uint64_t& lineNumber);
 
-std::string make_snippet(const std::string& line, const std::string& contentPattern, const std::regex* contentRegex,
+std::string make_snippet(const std::string& line, const std::string& contentPattern, const SearchRegex* contentRegex,
                          bool useContentPattern, bool useContentRegex);
 
 bool wildcard_match(const std::string& pattern, const std::string& name);
@@ -56,8 +57,3 @@ std::string to_lower(const std::string& s);
 std::string trim(const std::string& s);
 std::string format_size(std::uint64_t bytes);
 
-// The regex engine recurses once per character it consumes, so a content
-// expression with a quantifier only ever sees this many leading bytes of a
-// line; longer lines are reported on standard error. Unbounded for an
-// expression without quantifiers.
-std::size_t regex_line_limit(const std::string& expression);

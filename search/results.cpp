@@ -5,6 +5,7 @@
 #include <filesystem>
 
 #include "dialogs.h"
+#include "escape.h"
 #include "i18n.h"
 #include "menu.h"
 
@@ -60,9 +61,12 @@ void show_result_details(zeylatui::App& app, const MatchInfo& match, std::size_t
     tui_message_box(app, tr("lumo_details_title"), result_details_text(match, index, total));
 }
 
-void tui_results_menu(zeylatui::App& app, const std::vector<MatchInfo>& results) {
+void tui_results_menu(zeylatui::App& app, const std::vector<MatchInfo>& results, const std::string& errorLine) {
     if (results.empty()) {
-        tui_message_box(app, tr("lumo_results_title"), tr("lumo_no_results"));
+        std::string text = tr("lumo_no_results");
+        // The line names the root or the expression as the user gave them.
+        if (!errorLine.empty()) text += "\n" + zeylatui::escape_untrusted(errorLine);
+        tui_message_box(app, tr("lumo_results_title"), text);
         return;
     }
     Menu menu;

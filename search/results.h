@@ -8,7 +8,9 @@
 #include "app.h"
 #include "engine.h"
 
-void tui_results_menu(zeylatui::App& app, const std::vector<MatchInfo>& results);
+// errorLine: the "[ERROR] ..." line of a search that could not run, shown under
+// the empty-result text so that the user learns why nothing matched.
+void tui_results_menu(zeylatui::App& app, const std::vector<MatchInfo>& results, const std::string& errorLine = {});
 void show_result_details(zeylatui::App& app, const MatchInfo& match, std::size_t index, std::size_t total);
 
 // The row label: the path, or "..." and its last 177 bytes when longer than 180.

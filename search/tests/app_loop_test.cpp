@@ -1,9 +1,14 @@
 #include "app_loop.h"
 
+#include <optional>
+
 #include "base_messages.h"
+#include "dialogs.h"
 #include "i18n.h"
+#include "last_values.h"
 #include "lumo_messages.h"
 #include "screen_helpers.h"
+#include "wizard.h"
 
 namespace fs = std::filesystem;
 
@@ -15,7 +20,96 @@ protected:
         InTempFolder::TearDown();
     }
 };
+
+constexpr int kRows = 30;
+constexpr int kCols = 100;
+
+class SearchPass : public InTempFolder {
+protected:
+    void SetUp() override {
+        InTempFolder::SetUp();
+        ASSERT_TRUE(set_language("en"));
+        set_message_box_style(MessageBoxStyle::search);
+    }
+    void TearDown() override {
+        set_message_box_style(MessageBoxStyle::translated);
+        InTempFolder::TearDown();
+    }
+    static std::string search_button() { return std::string(8, '\t') + "\r"; }
+};
 }  // namespace
+
+TEST_F(SearchPass, KeysTypedDuringTheSearchAreDiscarded) {
+    write("data/a.txt", "needle\n");
+    Options options;
+    options.rootPath = (root_ / "data").string();
+    CursesScreen screen(kRows, kCols);
+    std::optional<RepeatedKeys> closer;
+    // An Enter typed while the search runs; Esc only once it has finished.
+    const SearchFunction slowSearch = [&](const Options& o, std::uint64_t& scanned, std::uint32_t& threads,
+                                          double& seconds, std::string* errorLine) {
+        screen.type("\r");
+        auto results = search_files(o, scanned, threads, seconds, errorLine);
+        wait_for_pending_key();
+        closer.emplace(screen, "\x1b");
+        return results;
+    };
+    run_search_pass(screen.app(), options, slowSearch);
+    closer.reset();
+    const std::string shown = whole_screen(screen, kRows);
+    EXPECT_NE(shown.find(" Lumeno - Results "), std::string::npos) << shown;
+    EXPECT_EQ(shown.find(" Details "), std::string::npos) << shown;
+}
+
+TEST_F(SearchPass, AnErrorThrownByTheSearchEndsInItsBoxWithoutTheKeysTypedMeanwhile) {
+    CursesScreen screen(kRows, kCols);
+    std::optional<RepeatedKeys> closer;
+    run_search_pass(screen.app(), Options{},
+                    [&](const Options&, std::uint64_t&, std::uint32_t&, double&, std::string*) -> std::vector<MatchInfo> {
+                        screen.type("zz");
+                        wait_for_pending_key();
+                        closer.emplace(screen, "\x1b");
+                        throw std::runtime_error("cannot read /d\x1b[2J");
+                    });
+    closer.reset();
+    const std::string shown = whole_screen(screen, kRows);
+    EXPECT_NE(shown.find(" FATAL "), std::string::npos) << shown;
+    EXPECT_NE(shown.find("[Unhandled exception: cannot read /d\\x1b[2J "), std::string::npos) << shown;
+    EXPECT_EQ(shown.find("zz"), std::string::npos) << shown;
+}
+
+// The file's values are not bound by the field's typing limit; Search saves them again before it searches.
+TEST_F(SearchPass, DeeplyNestedExpressionFromTheFileGivesTheErrorBoxTwice) {
+    const std::string nested = std::string(20000, '(') + "a" + std::string(20000, ')');
+    write("data/a.txt", "a\n");
+    write("lumeno_conf.dat", "rootPath=" + (root_ / "data").string() + "\ncontentRegex=" + nested + "\n");
+    CursesScreen screen(kRows, kCols);
+    Options options;
+    for (int pass = 1; pass <= 2; ++pass) {
+        screen.type(search_button());
+        ASSERT_TRUE(tui_collect_options(screen.app(), options));
+        ASSERT_EQ(options.contentRegex, nested);
+        std::string errorLine;
+        std::optional<RepeatedKeys> closer;
+        run_search_pass(screen.app(), options,
+                        [&](const Options& o, std::uint64_t& scanned, std::uint32_t& threads, double& seconds,
+                            std::string* line) {
+                            auto results = search_files(o, scanned, threads, seconds, line);
+                            errorLine = *line;
+                            closer.emplace(screen, "\x1b");
+                            return results;
+                        });
+        closer.reset();
+        EXPECT_EQ(errorLine.rfind("[ERROR] Invalid --regex pattern: ", 0), 0u) << pass << ": " << errorLine;
+        const std::string shown = whole_screen(screen, kRows);
+        EXPECT_NE(shown.find(" Results "), std::string::npos) << pass << "\n" << shown;
+        // The box shows the end of its text: the end of the error line.
+        EXPECT_NE(shown.find(errorLine.substr(errorLine.size() - std::min<std::size_t>(errorLine.size(), 30))),
+                  std::string::npos)
+            << pass << "\n" << shown;
+    }
+    EXPECT_EQ(load_last_values(root_ / "lumeno_conf.dat").at("contentRegex"), nested);
+}
 
 TEST(SearchStatistics, BoxText) {
     EXPECT_EQ(statistics_text(3, 1, 1, 2, 0.0125),

@@ -1,12 +1,36 @@
 #include "last_values.h"
 
+#include <csignal>
+#include <sys/mount.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+
 #include "option_values.h"
 #include "temp_tree.h"
 
 namespace fs = std::filesystem;
 
 namespace {
-class LastValuesFile : public TempTree {};
+class LastValuesFile : public TempTree {
+protected:
+    std::vector<std::string> names_in(const fs::path& folder) const {
+        std::vector<std::string> names;
+        for (const auto& entry : fs::directory_iterator(folder)) names.push_back(entry.path().filename().string());
+        std::sort(names.begin(), names.end());
+        return names;
+    }
+};
+
+// What the wizard does with a loaded file on Search when no field was edited.
+std::string wizard_save(const LastValues& loaded, LastValues& stored) {
+    Options options;
+    stored = loaded;
+    merge_last_values(options, stored);
+    store_search_values(options, stored);
+    return format_last_values(stored);
+}
+
+std::string nested_groups(std::size_t depth) { return std::string(depth, '(') + "a" + std::string(depth, ')'); }
 }  // namespace
 
 TEST_F(LastValuesFile, ReadingRules) {
@@ -55,6 +79,124 @@ TEST_F(LastValuesFile, SaveWritesHeaderAndOneLinePerKey) {
     // A file that cannot be written is skipped silently.
     save_last_values(root_ / "no_such_folder" / "x.dat", values);
     EXPECT_FALSE(fs::exists(root_ / "no_such_folder"));
+}
+
+TEST(SearchLastValuesText, AwkwardValuesSurviveLoadMergeSaveLoadSave) {
+    const std::string cases[] = {
+        "",
+        "# only a comment\n\n",
+        "rootPath= /data \nfilenamePattern=\t*.log\t\n",
+        "rootPath=/ends in cr\r\r\n",
+        "contentPattern=\r\r\ncontentRegex=\r\r\r\n",
+        "contentPattern=inner\rcr\n",
+        "filenamePattern=a=b=c\nfilenameRegex==\n",
+        " #hidden=1\n#comment=2\n",
+        "\tkey with blanks \t=v\n",
+        "threads=-1\nshowStatistics=1\r\nduplicatesMode=uniq\n",
+        "threads= 7x\nshowStatistics=yes\nduplicatesMode=DUP\n",
+        "threads=0\nduplicatesMode=dup",
+        "lang=de\nunknown=kept\nlast=cr only\r",
+        std::string("rootPath=nul\0byte\nk\0=v\n", 23),
+        "rootPath=/d\xc3\xa9j\xe0\ncontentPattern=\x1b[2J\x7f\n",
+        "dup=first\ndup=second\n",
+        "contentRegex=" + nested_groups(20000) + "\n",
+    };
+    for (const std::string& text : cases) {
+        LastValues first;
+        const std::string firstSave = wizard_save(parse_last_values(text), first);
+        const LastValues reloaded = parse_last_values(firstSave);
+        EXPECT_EQ(reloaded, first) << '"' << text << '"';
+        LastValues second;
+        EXPECT_EQ(wizard_save(reloaded, second), firstSave) << '"' << text << '"';
+        EXPECT_EQ(second, first) << '"' << text << '"';
+    }
+    // The loaded values themselves come back as they were read.
+    const LastValues kept = parse_last_values("rootPath= /a \r\r\n #k=1\ncontentPattern=x\ry\n");
+    EXPECT_EQ(parse_last_values(format_last_values(kept)), kept);
+    EXPECT_EQ(kept.at("rootPath"), " /a \r");
+    EXPECT_EQ(kept.at("#k"), "1");
+}
+
+TEST(SearchLastValuesText, UnwritableEntriesAreNormalisedOnce) {
+    struct Case {
+        LastValues values;
+        LastValues reads;
+    };
+    const Case cases[] = {
+        {{{"a=b", "c"}, {"a", "x"}}, {{"a", "x"}}},
+        {{{" a", "1"}, {"a ", "2"}, {"", "3"}, {"a", "4"}}, {{"a", "4"}}},
+        {{{"k\nx", "v"}, {"k", "ok"}}, {{"k", "ok"}}},
+        {{{"v", "line1\ninjected=1"}}, {{"v", "line1"}}},
+        {{{"v", "cr\r\nrest"}}, {{"v", "cr\r"}}},
+        {{{"#", "hash"}, {"##", ""}}, {{"#", "hash"}, {"##", ""}}},
+    };
+    for (const Case& c : cases) {
+        const std::string first = format_last_values(c.values);
+        EXPECT_EQ(parse_last_values(first), c.reads) << first;
+        EXPECT_EQ(format_last_values(parse_last_values(first)), first);
+    }
+
+    // Equal maps give equal bytes, whatever their insertion order and bucket count.
+    LastValues forward;
+    forward.reserve(512);
+    LastValues backward;
+    for (int i = 0; i < 40; ++i) forward["key" + std::to_string(i)] = std::to_string(i);
+    for (int i = 39; i >= 0; --i) backward["key" + std::to_string(i)] = std::to_string(i);
+    EXPECT_EQ(format_last_values(forward), format_last_values(backward));
+}
+
+TEST_F(LastValuesFile, FullFileSystemKeepsTheOldFile) {
+    const fs::path folder = root_ / "small";
+    fs::create_directories(folder);
+    // A small tmpfs fills up for real; without the right to mount, a file size limit fails the write instead.
+    const bool mounted = ::mount("tmpfs", folder.c_str(), "tmpfs", 0, "size=64k") == 0;
+    const fs::path file = folder / "lumeno_conf.dat";
+    const LastValues old = {{"lang", "de"}, {"rootPath", "/data"}, {"contentPattern", "needle"}};
+    save_last_values(file, old);
+    ::chmod(file.c_str(), 0640);
+    const std::string oldText = format_last_values(old);
+    ASSERT_EQ(read("small/lumeno_conf.dat"), oldText);
+
+    rlimit savedLimit{};
+    ::getrlimit(RLIMIT_FSIZE, &savedLimit);
+    const auto savedSignal = std::signal(SIGXFSZ, SIG_IGN);
+    if (mounted) {
+        std::ofstream filler(folder / "filler", std::ios::binary);
+        const std::string block(4096, 'f');
+        while (filler.write(block.data(), block.size()) && filler.flush()) {
+        }
+    } else {
+        rlimit small = savedLimit;
+        small.rlim_cur = 4096;
+        ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
+    }
+    LastValues bigger = old;
+    bigger["contentRegex"] = nested_groups(20000);
+    save_last_values(file, bigger);
+    ::setrlimit(RLIMIT_FSIZE, &savedLimit);
+    std::signal(SIGXFSZ, savedSignal);
+
+    EXPECT_TRUE(read("small/lumeno_conf.dat") == oldText) << "the old file changed";
+    const std::vector<std::string> left =
+        mounted ? std::vector<std::string>{"filler", "lumeno_conf.dat"} : std::vector<std::string>{"lumeno_conf.dat"};
+    EXPECT_EQ(names_in(folder), left);
+
+    // With room again the same save goes through and keeps the file's permissions.
+    fs::remove(folder / "filler");
+    save_last_values(file, bigger);
+    EXPECT_EQ(load_last_values(file), bigger);
+    EXPECT_EQ(fs::status(file).permissions() & fs::perms::all,
+              fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+    EXPECT_EQ(names_in(folder), std::vector<std::string>{"lumeno_conf.dat"});
+    if (mounted) ::umount2(folder.c_str(), MNT_DETACH);
+}
+
+TEST_F(LastValuesFile, FailedRenameLeavesNoTemporaryFile) {
+    // A folder in the file's place cannot be replaced by a file.
+    fs::create_directories(root_ / "conf" / "lumeno_conf.dat" / "inside");
+    save_last_values(root_ / "conf" / "lumeno_conf.dat", {{"a", "1"}});
+    EXPECT_TRUE(fs::is_directory(root_ / "conf" / "lumeno_conf.dat" / "inside"));
+    EXPECT_EQ(names_in(root_ / "conf"), std::vector<std::string>{"lumeno_conf.dat"});
 }
 
 TEST(SearchNumbers, StoulRulesWithThirtyTwoBitLong) {

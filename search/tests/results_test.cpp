@@ -85,6 +85,13 @@ TEST_F(Results, EmptyListShowsABox) {
     EXPECT_NE(shown.find("No results matched."), std::string::npos);
     EXPECT_NE(shown.find("Press OK to continue"), std::string::npos);
     EXPECT_EQ(shown.find("Filter:"), std::string::npos);
+
+    // A search that could not run says why, under the same text; a control byte shows escaped.
+    CursesScreen failed(kRows, kCols);
+    failed.type("\x1b");
+    tui_results_menu(failed.app(), {}, "[ERROR] Path does not exist: /gone\x1b[2J");
+    const std::string why = whole_screen(failed, kRows);
+    EXPECT_NE(why.find("results matched. [ERROR] Path does not exist: /gone\\x1b[2J"), std::string::npos) << why;
 }
 
 TEST_F(Results, FilteredRowStillKnowsItsPlace) {

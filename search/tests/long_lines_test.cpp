@@ -1,0 +1,244 @@
+// Content search on long lines, huge files and deep trees, against grep -P.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <fstream>
+#include <random>
+#include <set>
+#include <sstream>
+
+#include "engine.h"
+#include "temp_tree.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+struct Found {
+    std::vector<MatchInfo> results;
+    std::uint64_t candidates = 0;
+    std::string errors;
+};
+
+Found search(const Options& options) {
+    Found f;
+    std::uint32_t threads = 0;
+    double elapsed = 0;
+    testing::internal::CaptureStderr();
+    f.results = search_files(options, f.candidates, threads, elapsed);
+    f.errors = testing::internal::GetCapturedStderr();
+    return f;
+}
+
+std::set<std::string> paths(const Found& f) {
+    std::set<std::string> out;
+    for (const MatchInfo& m : f.results) out.insert(m.path.string());
+    return out;
+}
+
+std::set<std::string> command_lines(const std::string& command) {
+    std::set<std::string> out;
+    FILE* pipe = popen(command.c_str(), "r");
+    if (!pipe) return out;
+    std::string line;
+    for (int c; (c = std::fgetc(pipe)) != EOF;) {
+        if (c != '\n') {
+            line += static_cast<char>(c);
+            continue;
+        }
+        out.insert(line);
+        line.clear();
+    }
+    pclose(pipe);
+    return out;
+}
+
+std::uint64_t status_kib(const char* field) {
+    std::ifstream in("/proc/self/status");
+    std::string line;
+    while (std::getline(in, line))
+        if (line.rfind(field, 0) == 0) return std::stoull(line.substr(std::string(field).size()));
+    return 0;
+}
+
+class LongLines : public TempTree {
+protected:
+    Options content(const std::string& regex) const {
+        Options o;
+        o.rootPath = root_.string();
+        o.useContentRegex = true;
+        o.contentRegex = regex;
+        return o;
+    }
+};
+
+}  // namespace
+
+TEST_F(LongLines, EveryLineIsTestedWhole) {
+    write("far.txt", "short\n" + std::string(20000, 'x') + "needle at the end\n");
+    write("digits.txt", std::string(10000, '7') + "x\n");
+    write("crlf.txt", std::string(10000, '7') + "\r\n");
+    write("last.txt", "one\n" + std::string(300000, '5'));
+    struct Case {
+        const char* regex;
+        std::set<std::string> files;
+        std::uint64_t line;
+    };
+    const Case cases[] = {
+        {"needle.*", {"far.txt"}, 2},
+        {"\\d+$", {"last.txt"}, 2},
+        {"^\\d+\\r$", {"crlf.txt"}, 1},
+    };
+    for (const Case& c : cases) {
+        const Found f = search(content(c.regex));
+        std::set<std::string> names;
+        for (const MatchInfo& m : f.results) {
+            names.insert(m.path.filename().string());
+            EXPECT_EQ(m.firstMatchLine, c.line) << c.regex;
+        }
+        EXPECT_EQ(names, c.files) << c.regex;
+        EXPECT_EQ(f.errors, "") << c.regex;
+    }
+    const Found far = search(content("needle.*"));
+    ASSERT_EQ(far.results.size(), 1u);
+    EXPECT_EQ(far.results[0].snippet, std::string(20000, 'x') + "[MATCH]needle at the end[/MATCH]");
+}
+
+TEST_F(LongLines, TenMegabyteLineWithBacktrackingExpressionMatches) {
+    std::string line;
+    line.reserve(10u << 20);
+    while (line.size() < (10u << 20)) line += "ab";
+    write("hit.txt", "first\n" + line + "c\n");
+    const Found f = search(content("(a|b)*c"));
+    ASSERT_EQ(f.results.size(), 1u);
+    EXPECT_EQ(f.results[0].firstMatchLine, 2u);
+    EXPECT_EQ(f.results[0].snippet.size(), line.size() + 1 + 15);
+    EXPECT_EQ(f.results[0].snippet.rfind("c[/MATCH]"), line.size() + 7);
+    EXPECT_EQ(f.errors, "");
+}
+
+TEST_F(LongLines, CostlyLineWarnsOnceAndTheSearchGoesOn) {
+    write("bad.txt", "fine\n" + std::string(30, 'a') + "!\n" + std::string(30, 'a') + "!\n");
+    write("good.txt", "aaaa\n");
+    const Found f = search(content("^(a+)+$"));
+    ASSERT_EQ(f.results.size(), 1u);
+    EXPECT_EQ(f.results[0].path.filename(), "good.txt");
+    const std::string bad = (root_ / "bad.txt").string();
+    EXPECT_EQ(f.errors, "[WARN] --regex on line 2 too costly to test, taken as not matching: " + bad + "\n" +
+                            "[WARN] --regex on line 3 too costly to test, taken as not matching: " + bad + "\n");
+}
+
+TEST_F(LongLines, NestedGroupsFromAnyWhereAreAnErrorNotACrash) {
+    write("a.txt", "a\n");
+    Options o = content(std::string(20000, '(') + "a" + std::string(20000, ')'));
+    for (int round = 0; round < 2; ++round) {
+        const Found f = search(o);
+        EXPECT_TRUE(f.results.empty());
+        EXPECT_EQ(f.errors.rfind("[ERROR] Invalid --regex pattern: parentheses are too deeply nested", 0), 0u)
+            << f.errors;
+    }
+    o.useContentRegex = false;
+    o.useFilenameRegex = true;
+    o.filenameRegex = std::string(20000, '(');
+    EXPECT_EQ(search(o).errors.rfind("[ERROR] Invalid --regex-filename pattern: ", 0), 0u);
+}
+
+// Lines of 1 KB to 1 MB over a small alphabet, so that the expressions meet often.
+TEST_F(LongLines, SameFilesAsGrepPerl) {
+    if (std::system("echo a | LC_ALL=C grep -qP 'a(?=$)' 2>/dev/null") != 0) GTEST_SKIP() << "no grep -P";
+    std::mt19937 rng(7);
+    const std::string alphabet = "abcdefgh xyzQ0123_-.";
+    for (int f = 0; f < 40; ++f) {
+        std::string text;
+        const int lines = 1 + static_cast<int>(rng() % 4);
+        for (int l = 0; l < lines; ++l) {
+            const std::size_t length = std::size_t{1024} << (rng() % 11);  // 1 KB .. 1 MB
+            for (std::size_t i = 0; i < length; ++i) text += alphabet[rng() % alphabet.size()];
+            if (rng() % 3 == 0) text += (rng() % 2 ? "Foo" : "bar") + std::string(rng() % 2 ? "\r" : "");
+            text += '\n';
+        }
+        write("d" + std::to_string(f % 4) + "/f" + std::to_string(f), text);
+    }
+    const char* const expressions[] = {"foo.*bar",   "\\d{4}$",       "^[a-h]",  "bar\\r?$",    "q[0-3]+_",
+                                       "(ab|cd){2}", "\\bx+y\\b",     "FOO\\r$", "z{3,}",      "h(?=g\\.)",
+                                       "[^a-z]{6}",  "(a|b)*cde",     "0[0-9]1", "(?<=_)x..y", "ab.{100}ba"};
+    for (const char* expression : expressions) {
+        const Found f = search(content(expression));
+        const std::set<std::string> grep =
+            command_lines("LC_ALL=C grep -rlPi -e '" + std::string(expression) + "' '" + root_.string() + "'");
+        EXPECT_EQ(paths(f), grep) << expression;
+        EXPECT_EQ(f.errors, "") << expression;
+    }
+    Options substring;
+    substring.rootPath = root_.string();
+    substring.useContentPattern = true;
+    for (const char* text : {"fOo", "q0", "bar\r", "xyz_-."}) {
+        substring.contentPattern = text;
+        const std::set<std::string> grep = command_lines("LC_ALL=C grep -rliF -e \"$(printf '" + std::string(text) +
+                                                         "')\" '" + root_.string() + "'");
+        EXPECT_EQ(paths(search(substring)), grep) << text;
+    }
+}
+
+TEST_F(LongLines, GigabyteWithoutLineFeedsKeepsSubstringSearchSmall) {
+    {
+        const int fd = open((root_ / "disk.img").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        ASSERT_GE(fd, 0);
+        ASSERT_EQ(ftruncate(fd, off_t{1} << 30), 0);  // sparse: a gigabyte of zero bytes
+        ASSERT_EQ(pwrite(fd, "almost a needl", 14, (off_t{1} << 30) - 14), 14);
+        close(fd);
+    }
+    Options o;
+    o.rootPath = root_.string();
+    o.useContentPattern = true;
+    o.contentPattern = "needle";
+    std::ofstream("/proc/self/clear_refs") << "5";  // restart the peak from here
+    const std::uint64_t before = status_kib("VmRSS:");
+    const Found f = search(o);
+    const std::uint64_t peak = status_kib("VmHWM:");
+    EXPECT_EQ(f.candidates, 1u);
+    EXPECT_TRUE(f.results.empty());
+    EXPECT_LT(peak - std::min(peak, before), 100u << 10) << "peak " << peak << " KiB, before " << before << " KiB";
+}
+
+TEST_F(LongLines, PathsLongerThanTheSystemLimitAreFound) {
+    // Made one folder at a time: the whole path is too long for one system call.
+    const std::string part(200, 'p');
+    int dir = open(root_.c_str(), O_RDONLY | O_DIRECTORY);
+    ASSERT_GE(dir, 0);
+    std::string expected = root_.string();
+    for (int depth = 0; depth < 25; ++depth) {
+        ASSERT_EQ(mkdirat(dir, part.c_str(), 0700), 0);
+        const int next = openat(dir, part.c_str(), O_RDONLY | O_DIRECTORY);
+        close(dir);
+        ASSERT_GE(next, 0);
+        dir = next;
+        expected += "/" + part;
+    }
+    const int file = openat(dir, "deep.txt", O_WRONLY | O_CREAT, 0600);
+    ASSERT_EQ(::write(file, "hay\nneedle\n", 11), 11);
+    close(file);
+    close(dir);
+    expected += "/deep.txt";
+    ASSERT_GT(expected.size(), 5000u);
+
+    Options o;
+    o.rootPath = root_.string();
+    o.filenamePattern = "DEEP.*";
+    Found f = search(o);
+    ASSERT_EQ(f.results.size(), 1u);
+    EXPECT_EQ(f.results[0].path.string(), expected);
+    EXPECT_EQ(f.results[0].size, 11u);
+
+    o.useContentPattern = true;
+    o.contentPattern = "needle";
+    f = search(o);
+    ASSERT_EQ(f.results.size(), 1u);
+    EXPECT_EQ(f.results[0].firstMatchLine, 2u);
+    EXPECT_EQ(f.results[0].snippet, "[MATCH]needle[/MATCH]");
+
+    // The library's removal gives up on such paths.
+    EXPECT_EQ(std::system(("rm -rf '" + (root_ / part).string() + "'").c_str()), 0);
+}
