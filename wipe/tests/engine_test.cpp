@@ -210,6 +210,40 @@ TEST(WipeTarget, TreeIsOverwrittenAndRemovedLinksAreNotFollowed) {
     EXPECT_EQ(log.lines.size(), 10u);
 }
 
+// A name can hold any byte but '/' and NUL: its log line must stay one line
+// that cannot drive the terminal.
+TEST(WipeTarget, NamesAreEscapedInLogLines) {
+    TempDir dir;
+    const fs::path tree = dir.path / "tree\nVornix finished.";
+    fs::create_directories(tree);
+    const std::string tree_shown = dir.path.string() + "/tree\\x0aVornix finished.";
+    const std::pair<std::string, std::string> names[] = {
+        {"line\nVornix finished.", "line\\x0aVornix finished."},
+        {"esc\x1b[2Jx", "esc\\x1b[2Jx"},
+        {"tab\there", "tab\\x09here"},
+        {"del\x7f", "del\\x7f"},
+        {"back\\slash", "back\\\\slash"},
+        {"c1\xc2\x9bx", "c1\\xc2\\x9bx"},
+        {"Fotos \xe2\x98\x85", "Fotos \xe2\x98\x85"},
+        {"caf\xc3\xa9", "caf\xc3\xa9"},
+    };
+    for (const auto& [name, shown] : names) write_file(tree / name, "data");
+    LogCapture log;
+    wipe_target(tree, 1, kBlock, false);
+
+    EXPECT_FALSE(fs::exists(tree));
+    for (const auto& [name, shown] : names) {
+        EXPECT_TRUE(has_line(log.lines, "Preparing to overwrite: " + tree_shown + "/" + shown + " (4 bytes)")) << shown;
+        EXPECT_TRUE(has_line(log.lines, "File overwritten and removed: " + tree_shown + "/" + shown)) << shown;
+    }
+    EXPECT_EQ(log.lines.back(), "Directory tree removed: " + tree_shown);
+    EXPECT_EQ(log.lines.size(), 2 * std::size(names) + 1);
+    for (const std::string& line : log.lines) {
+        EXPECT_EQ(line.find_first_of("\n\r\x1b\x7f"), std::string::npos) << line;
+        EXPECT_EQ(line.find("\xc2\x9b"), std::string::npos) << line;
+    }
+}
+
 TEST(WipeTarget, DryRunOverTreeChangesNothing) {
     TempDir dir;
     const Tree t = make_tree(dir.path);
