@@ -1,8 +1,12 @@
 #include "banner.h"
 
+#include <array>
 #include <chrono>
+#include <csignal>
 #include <iostream>
+#include <termios.h>
 #include <thread>
+#include <unistd.h>
 
 #include "console.h"
 
@@ -25,6 +29,50 @@ char logo_cell(int r, int c) {
     if ((r == 3 || r == kLogoRows - 4) && c >= 14 && c < kLogoCols - 14 && c % 4 == 0) return '.';
     return ' ';
 }
+// Keys typed while the banner shows are neither echoed over it nor left for
+// the first screen. The terminal's own settings are used: curses has not started.
+class QuietKeyboard {
+public:
+    QuietKeyboard() {
+        if (tcgetattr(STDIN_FILENO, &saved_) != 0) return;
+        termios quiet = saved_;
+        quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
+        active_ = true;
+        // A signal that ends the program during the wait first puts echo back.
+        for (std::size_t i = 0; i < kSignals.size(); ++i) {
+            struct sigaction restore {};
+            restore.sa_handler = restore_and_die;
+            restore.sa_flags = SA_RESETHAND;
+            sigemptyset(&restore.sa_mask);
+            installed_[i] = sigaction(kSignals[i], nullptr, &previous_[i]) == 0 && previous_[i].sa_handler == SIG_DFL &&
+                            sigaction(kSignals[i], &restore, nullptr) == 0;
+        }
+        tcsetattr(STDIN_FILENO, TCSANOW, &quiet);
+    }
+    ~QuietKeyboard() {
+        if (!active_) return;
+        // Discards what was typed, then echoes again.
+        tcsetattr(STDIN_FILENO, TCSAFLUSH, &saved_);
+        for (std::size_t i = 0; i < kSignals.size(); ++i)
+            if (installed_[i]) sigaction(kSignals[i], &previous_[i], nullptr);
+        active_ = false;
+    }
+    QuietKeyboard(const QuietKeyboard&) = delete;
+    QuietKeyboard& operator=(const QuietKeyboard&) = delete;
+
+private:
+    static constexpr std::array<int, 4> kSignals{SIGINT, SIGTERM, SIGHUP, SIGQUIT};
+    static void restore_and_die(int sig) {
+        tcsetattr(STDIN_FILENO, TCSANOW, &saved_);
+        // The handler was reset to the default: the signal ends the program once this returns.
+        raise(sig);
+    }
+    // Read by the signal handler; only one banner runs at a time.
+    static inline termios saved_{};
+    static inline bool active_ = false;
+    std::array<struct sigaction, kSignals.size()> previous_{};
+    std::array<bool, kSignals.size()> installed_{};
+};
 }  // namespace
 
 const std::string& banner_logo_art() {
@@ -63,6 +111,7 @@ void show_banner(const std::string& title, const std::string& version) {
     DWORD mode = 0;
     if (out != INVALID_HANDLE_VALUE && GetConsoleMode(out, &mode))
         SetConsoleMode(out, mode | ENABLE_VIRTUAL_TERMINAL_PROCESSING);
+    QuietKeyboard quiet;
     write_banner(std::cout, title, version);
     std::cout.flush();
     const auto start = std::chrono::steady_clock::now();

@@ -1,8 +1,10 @@
 #include "form.h"
 
 #include <algorithm>
+#include <cwchar>
 #include <curses.h>
 
+#include "cp1252.h"
 #include "i18n.h"
 #include "terminal.h"
 
@@ -40,6 +42,114 @@ std::size_t first_visible_button(const Form& form, int room) {
     };
     while (first < last && span() > room) ++first;
     return first;
+}
+
+// Whether typed text is UTF-8; a Windows-1252 program keeps to printable ASCII.
+bool typing_utf8() { return text_encoding() == TextEncoding::utf8; }
+
+bool is_continuation(unsigned char b) { return (b & 0xC0) == 0x80; }
+
+// The length of the UTF-8 letter a lead byte opens, 0 for any other byte.
+std::size_t utf8_length(unsigned char lead) {
+    if (lead >= 0xC2 && lead <= 0xDF) return 2;
+    if (lead >= 0xE0 && lead <= 0xEF) return 3;
+    if (lead >= 0xF0 && lead <= 0xF4) return 4;
+    return 0;
+}
+
+// The letters of a value as drawn: each valid UTF-8 sequence is one, every
+// other byte one by itself; in a Windows-1252 program every byte is one.
+std::vector<std::string> value_letters(const std::string& value) {
+    std::vector<std::string> letters;
+    for (std::size_t i = 0; i < value.size();) {
+        char32_t cp = 0;
+        std::size_t n = typing_utf8() ? decode_utf8(value, i, cp) : 1;
+        if (n == 0) n = 1;
+        letters.push_back(value.substr(i, n));
+        i += n;
+    }
+    return letters;
+}
+
+// Screen cells a text takes once the terminal layer has turned it into
+// letters, counted as put_text counts them (a combining mark takes none).
+int text_cells(const std::string& text) {
+    int cells = 0;
+    for (wchar_t c : terminal_text(text)) cells += wcwidth(c) < 0 ? 1 : wcwidth(c);
+    return cells;
+}
+
+// Cells of one letter of a value. A stray byte that is no UTF-8 counts one
+// cell: alone the terminal layer may drop it as part of a cut letter, but
+// within the value it shows as a Windows-1252 letter.
+int letter_cells(const std::string& letter) {
+    const bool stray = letter.size() == 1 && static_cast<unsigned char>(letter[0]) >= 0x80;
+    return std::max(text_cells(letter), stray ? 1 : 0);
+}
+
+// The field's text between the brackets, exactly `width` cells: a masked
+// value shows one '*' per letter; a long one shows the whole letters at its end.
+std::string field_cell_text(const FormField& field, int width) {
+    std::vector<std::string> letters = value_letters(field.value);
+    if (field.masked)
+        for (std::string& letter : letters) letter = "*";
+    std::string shown;
+    int used = 0;
+    for (auto it = letters.rbegin(); it != letters.rend(); ++it) {
+        const int cells = letter_cells(*it);
+        if (used + cells > width) break;
+        shown.insert(0, *it);
+        used += cells;
+    }
+    return shown + std::string(static_cast<std::size_t>(std::max(width - text_cells(shown), 0)), ' ');
+}
+
+// Removes the last letter: a whole UTF-8 sequence, or one byte.
+void erase_last_letter(std::string& value) {
+    if (value.empty()) return;
+    std::size_t start = value.size() - 1;
+    if (typing_utf8()) {
+        while (start > 0 && value.size() - start < 4 && is_continuation(static_cast<unsigned char>(value[start])))
+            --start;
+        char32_t cp = 0;
+        if (decode_utf8(value, start, cp) != value.size() - start) start = value.size() - 1;
+    }
+    value.erase(start);
+}
+
+// The keyboard delivers a UTF-8 letter one byte per key; its bytes wait here
+// until they form a whole letter.
+class PendingLetter {
+public:
+    // Takes one byte from 0x80 to 0xFF; returns a complete letter once the
+    // bytes form one, otherwise the empty string. Bytes that cannot be part
+    // of a letter are dropped.
+    std::string take(unsigned char byte) {
+        if (!bytes_.empty() && !is_continuation(byte)) bytes_.clear();
+        if (bytes_.empty()) {
+            if (utf8_length(byte) != 0) bytes_ += static_cast<char>(byte);
+            return {};
+        }
+        bytes_ += static_cast<char>(byte);
+        if (bytes_.size() < utf8_length(static_cast<unsigned char>(bytes_[0]))) return {};
+        std::string letter;
+        letter.swap(bytes_);
+        char32_t cp = 0;
+        // C1 controls are as unprintable as the ASCII ones.
+        if (decode_utf8(letter, 0, cp) != letter.size() || (cp >= 0x80 && cp <= 0x9F)) return {};
+        return letter;
+    }
+    void clear() { bytes_.clear(); }
+
+private:
+    std::string bytes_;
+};
+
+void insert_text(FormField& field, const std::string& text) {
+    if (field.value.size() + text.size() <= static_cast<std::size_t>(std::max(field.max_len, 0)))
+        field.value += text;
+    else
+        beep();
 }
 
 int read_form_key() { return form_key_reader != nullptr ? form_key_reader() : wgetch(stdscr); }
@@ -110,11 +220,8 @@ void draw_form(Form& form) {
         FormField& field = form.fields[i];
         field.focused = form.focus == static_cast<int>(i);
         draw_text(row, b.left + 3, fit_text(field.label, label_width));
-        std::string shown = field.masked ? std::string(field.value.size(), '*') : field.value;
-        if (shown.size() > static_cast<std::size_t>(value_width))
-            shown = shown.substr(shown.size() - static_cast<std::size_t>(value_width));
-        shown.resize(static_cast<std::size_t>(value_width), ' ');
-        draw_text(row, b.left + 3 + label_width + 2, "[" + shown + "]", field.focused ? PAIR_FOCUS : 0);
+        draw_text(row, b.left + 3 + label_width + 2, "[" + field_cell_text(field, value_width) + "]",
+                  field.focused ? PAIR_FOCUS : 0);
         row += 2;
         if (row >= b.top + b.height - 5) break;
     }
@@ -129,9 +236,13 @@ void set_form_key_reader(KeyReader reader) { form_key_reader = reader; }
 int run_form(Form& form) {
     const int nfields = static_cast<int>(form.fields.size());
     const int n = nfields + static_cast<int>(form.buttons.size());
+    PendingLetter pending;
     for (;;) {
         draw_form(form);
         const int key = read_form_key();
+        const bool high_byte = key >= 0x80 && key <= 0xFF;
+        // Any other key ends a letter left half typed.
+        if (!high_byte) pending.clear();
         // ERR from a blocking read means the terminal is gone: leave as Esc
         // would rather than spin on a dead input.
         if (key == 27 || key == ERR) return TUI_CANCELLED;
@@ -155,12 +266,12 @@ int run_form(Form& form) {
         if (form.focus >= 0 && form.focus < nfields) {
             FormField& field = form.fields[static_cast<std::size_t>(form.focus)];
             if (key == KEY_BACKSPACE || key == 127 || key == 8) {
-                if (!field.value.empty()) field.value.pop_back();
+                erase_last_letter(field.value);
             } else if (key >= 32 && key <= 126) {
-                if (static_cast<int>(field.value.size()) < field.max_len)
-                    field.value += static_cast<char>(key);
-                else
-                    beep();
+                insert_text(field, std::string(1, static_cast<char>(key)));
+            } else if (high_byte && typing_utf8()) {
+                const std::string letter = pending.take(static_cast<unsigned char>(key));
+                if (!letter.empty()) insert_text(field, letter);
             }
         }
     }

@@ -6,8 +6,10 @@
 #include "menu.h"
 #include "receive_screen.h"
 #include "send_screen.h"
+#include "terminal_check.h"
 
 int main() {
+    if (!check_terminal()) return 1;
     show_banner("Tovrel", "v3.0.0");
     SetConsoleOutputCP(65001);
     SetConsoleCP(65001);

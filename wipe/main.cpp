@@ -9,8 +9,10 @@
 #include "run_screen.h"
 #include "wipe_config.h"
 #include "wizard.h"
+#include "terminal_check.h"
 
 int main() {
+    if (!check_terminal()) return 1;
     show_banner("Vornix", "3.0.0");
     set_language("en");
 

@@ -60,6 +60,14 @@ void CursesScreen::type(const std::string& bytes) {
 
 void CursesScreen::push_key(int key) { ungetch(key); }
 
+std::vector<int> CursesScreen::take_unread_keys() {
+    std::vector<int> keys;
+    wtimeout(stdscr, 300);
+    for (int key = wgetch(stdscr); key != ERR; key = wgetch(stdscr)) keys.push_back(key);
+    wtimeout(stdscr, -1);
+    return keys;
+}
+
 std::string CursesScreen::row(int y) const { return text_at(y, 0, getmaxx(stdscr)); }
 
 std::string CursesScreen::text_at(int y, int x, int n) const {

@@ -6,6 +6,7 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "app.h"
 
@@ -25,6 +26,8 @@ public:
     void type(const std::string& bytes);
     // A key code pushed straight into curses' input queue (after typed bytes).
     void push_key(int key);
+    // Keys still waiting, read off the queue until none arrives for a moment.
+    std::vector<int> take_unread_keys();
 
     // Row y of the screen as UTF-8 (line-drawing cells read back as curses stores them).
     std::string row(int y) const;

@@ -6,6 +6,14 @@
 #include "curses_screen.h"
 #include "terminal.h"
 
+// Every endwin of the test program passes here (linked with --wrap=endwin).
+int endwin_calls = 0;
+extern "C" int __real_endwin();
+extern "C" int __wrap_endwin() {
+    ++endwin_calls;
+    return __real_endwin();
+}
+
 namespace {
 TEST(FitText, CutsByBytes) {
     const struct {
@@ -54,13 +62,19 @@ TEST(DrawBox, FrameAroundAnEmptyInside) {
 }
 
 TEST(App, ShutdownEndsCursesOnce) {
-    CursesScreen screen(24, 80);
-    EXPECT_TRUE(screen.app().active);
-    app_shutdown(screen.app());
-    EXPECT_FALSE(screen.app().active);
-    EXPECT_TRUE(isendwin());
-    app_shutdown(screen.app());
-    EXPECT_FALSE(screen.app().active);
+    const int before = endwin_calls;
+    {
+        CursesScreen screen(24, 80);
+        EXPECT_TRUE(screen.app().active);
+        app_shutdown(screen.app());
+        EXPECT_FALSE(screen.app().active);
+        EXPECT_TRUE(isendwin());
+        EXPECT_EQ(endwin_calls, before + 1);
+        app_shutdown(screen.app());
+        EXPECT_FALSE(screen.app().active);
+    }
+    // Neither the second call nor the App's destructor ended curses again.
+    EXPECT_EQ(endwin_calls, before + 1);
 }
 
 TEST(TerminalText, ControlBytesAreBlanksAndArrowsStayArrows) {

@@ -118,9 +118,9 @@ TEST(FormKeys, TypingRespectsTheLimitAndBackspaceEdits) {
     EXPECT_EQ(form.fields[0].value, "");
     EXPECT_EQ(screen.beeps(), 1);  // Backspace on an empty value is silent
 
-    // Keys that are not printable ASCII leave the value alone.
+    // Keys that are neither printable ASCII nor UTF-8 letters leave the value alone.
     screen.type(
-        "a\x1bOD\x1bOC\x1bOH\r\xc3\xa9"
+        "a\x1bOD\x1bOC\x1bOH\r\xff\x80"
         "b\x1b");
     run_form(form);
     EXPECT_EQ(form.fields[0].value, "ab");
@@ -129,9 +129,13 @@ TEST(FormKeys, TypingRespectsTheLimitAndBackspaceEdits) {
 TEST(FormKeys, FormWithoutElementsOnlyLeavesOnEsc) {
     CursesScreen screen(24, 80);
     Form form = sample_form(screen.app(), 0, 0);
-    screen.type("\t\r abc\x1bOB\x1b");
+    // Every key before the Esc is read and ignored; the keys after it stay unread.
+    screen.type(
+        "\t\r\n abc\x7f\xc3\xa9\x1bOB\x1bOA\x1b[Z\x1b"
+        "zq");
     EXPECT_EQ(run_form(form), TUI_CANCELLED);
     EXPECT_EQ(form.focus, 0);
+    EXPECT_EQ(screen.take_unread_keys(), (std::vector<int>{'z', 'q'}));
 }
 
 TEST(FormKeys, InstalledKeyReaderFeedsTheForm) {

@@ -197,8 +197,12 @@ TEST(MenuKeys, EmptyMenuIgnoresAllButEsc) {
     CursesScreen screen(24, 80);
     Menu menu;
     menu.app = &screen.app();
-    screen.type("abc\r\x1bOB\x1b");
+    // Every key before the Esc is read and ignored; the keys after it stay unread.
+    screen.type(
+        "abc\r\n\t \x7f\x1bOB\x1bOA\x1b[6~\x1b"
+        "zq");
     EXPECT_EQ(run_menu(menu), TUI_CANCELLED);
     EXPECT_EQ(screen.text_at(5, 4, 7), "<empty>");
+    EXPECT_EQ(screen.take_unread_keys(), (std::vector<int>{'z', 'q'}));
 }
 }  // namespace
