@@ -405,12 +405,14 @@ void wipe_target(const fs::path& target, std::uint64_t passes, std::uint64_t blo
     // From here on the target is reached through the folder that holds it.
     TargetPlace place = locate(without_trailing_dots(target));
     EntryInfo named;
-    if (place.parent && query_entry(place.parent.get(), place.leaf, named) != 0)
-        throw_target_error("cannot query target", target, errno);
-    // A link as target is reported and left alone, never walked through.
-    if (place.parent && S_ISLNK(named.mode)) {
-        log_line("Skipping non-regular file: " + t);
-        return;
+    if (place.parent) {
+        if (const int err = query_entry(place.parent.get(), place.leaf, named); err != 0)
+            throw_target_error("cannot query target", target, err);
+        // A link as target is reported and left alone, never walked through.
+        if (S_ISLNK(named.mode)) {
+            log_line("Skipping non-regular file: " + t);
+            return;
+        }
     }
     if (S_ISREG(st.st_mode)) {
         if (place.parent)
@@ -425,10 +427,12 @@ void wipe_target(const fs::path& target, std::uint64_t passes, std::uint64_t blo
                                : open(target.c_str(), kFolder));
     // A folder that cannot be listed for lack of permission is passed over.
     if (!root && errno != EACCES) throw_target_error("cannot open folder", target, errno);
+    MountRef mount;
     if (root) {
         EntryInfo info;
-        if (query_entry(root.get(), "", info) != 0) throw_target_error("cannot query target", target, errno);
-        const MountRef mount = mount_of(info);
+        if (const int err = query_entry(root.get(), "", info); err != 0)
+            throw_target_error("cannot query target", target, err);
+        mount = mount_of(info);
         WipeVisitor wipe(mount, passes, block_bytes, dry_run);
         walk_tree(root.get(), shown, mount, wipe);
     }
@@ -440,9 +444,7 @@ void wipe_target(const fs::path& target, std::uint64_t passes, std::uint64_t blo
     RemoveVisitor remove;
     if (root) {
         try {
-            EntryInfo info;
-            if (query_entry(root.get(), "", info) != 0) throw_target_error("cannot query target", target, errno);
-            walk_tree(root.get(), shown, mount_of(info), remove);
+            walk_tree(root.get(), shown, mount, remove);
         } catch (const fs::filesystem_error& e) {
             remove.note(e.code().value());
         }

@@ -139,6 +139,7 @@ struct SyncRecord {
 };
 std::vector<SyncRecord> g_syncs;
 int g_fail_at = -1;
+std::function<void()> g_on_sync;
 
 int recording_sync(int fd) {
     struct stat st {};
@@ -146,6 +147,7 @@ int recording_sync(int fd) {
     std::string content(static_cast<std::size_t>(st.st_size), '\0');
     if (pread(fd, content.data(), content.size(), 0) != static_cast<ssize_t>(content.size())) content = "unreadable";
     g_syncs.push_back({st.st_ino, content});
+    if (g_on_sync) g_on_sync();
     if (static_cast<int>(g_syncs.size()) - 1 == g_fail_at) {
         errno = EIO;
         return -1;
@@ -159,7 +161,10 @@ struct SyncSeam {
         g_fail_at = fail_at;
         wipe_sync = recording_sync;
     }
-    ~SyncSeam() { wipe_sync = ::fdatasync; }
+    ~SyncSeam() {
+        wipe_sync = ::fdatasync;
+        g_on_sync = nullptr;
+    }
     SyncSeam(const SyncSeam&) = delete;
     SyncSeam& operator=(const SyncSeam&) = delete;
 };
@@ -228,6 +233,34 @@ TEST(WipeSync, AFailedSyncIsAWriteErrorAndTheFileStays) {
         if (c.in_tree) want.push_back("Could not remove directory tree: " + tree.string() + " (Directory not empty)");
         EXPECT_EQ(log.lines, want) << c.name;
     }
+}
+
+// A folder moved out of the tree while its files are wiped: the way back up
+// is checked, so the walk goes on in the tree, not beside the moved folder.
+TEST(WipeRace, FolderMovedOutDuringItsWipeLeavesTheWalkInTheTree) {
+    TempDir dir;
+    const fs::path tree = dir.path / "tree", outside = dir.path / "outside";
+    fs::create_directories(tree / "a" / "b");
+    fs::create_directories(outside);
+    write_file(tree / "a" / "b" / "moved.txt", "in b");
+    for (int i = 0; i < 20; ++i) {
+        const std::string name = "x" + std::to_string(i) + ".txt";
+        write_file(tree / "a" / name, "tree");
+        write_file(outside / name, "outside " + std::to_string(i));
+    }
+    struct stat moved {};
+    ASSERT_EQ(stat((tree / "a" / "b" / "moved.txt").c_str(), &moved), 0);
+    LogCapture log;
+    SyncSeam seam;
+    g_on_sync = [&] {
+        if (g_syncs.back().ino == moved.st_ino) fs::rename(tree / "a" / "b", outside / "b");
+    };
+    wipe_target(tree, 1, kBlock, false);
+
+    for (int i = 0; i < 20; ++i)
+        EXPECT_EQ(read_file(outside / ("x" + std::to_string(i) + ".txt")), "outside " + std::to_string(i)) << i;
+    EXPECT_FALSE(fs::exists(tree));
+    EXPECT_EQ(log.lines.back(), "Directory tree removed: " + tree.string());
 }
 
 // --- Files that are not the target's to overwrite ---------------------------
