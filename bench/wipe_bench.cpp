@@ -33,8 +33,8 @@ double seconds(F&& f) {
 
 double shred_seconds(const fs::path& p, int random_passes) {
     // shred -u would also rename the file repeatedly; removing it is timed the same way as ours.
-    const std::string cmd = "shred -n " + std::to_string(random_passes) + " -z '" + p.string() + "' && rm -f '" +
-                            p.string() + "'";
+    const std::string cmd =
+        "shred -n " + std::to_string(random_passes) + " -z '" + p.string() + "' && rm -f '" + p.string() + "'";
     return seconds([&] {
         if (std::system(cmd.c_str()) != 0) std::fprintf(stderr, "shred failed\n");
     });

@@ -84,8 +84,8 @@ int query_entry(int dir, const std::string& name, EntryInfo& out) {
     out.nlink = stx.stx_nlink;
     out.dev = makedev(stx.stx_dev_major, stx.stx_dev_minor);
     out.ino = stx.stx_ino;
-    out.mount_root = (stx.stx_attributes_mask & STATX_ATTR_MOUNT_ROOT) != 0 &&
-                     (stx.stx_attributes & STATX_ATTR_MOUNT_ROOT) != 0;
+    out.mount_root =
+        (stx.stx_attributes_mask & STATX_ATTR_MOUNT_ROOT) != 0 && (stx.stx_attributes & STATX_ATTR_MOUNT_ROOT) != 0;
     out.has_mnt_id = (stx.stx_mask & STATX_MNT_ID) != 0;
     out.mnt_id = stx.stx_mnt_id;
     return 0;

@@ -113,8 +113,8 @@ bool write_at(int fd, const unsigned char* data, std::uint64_t n, std::uint64_t 
 
 // One pass over the whole size, committed to the medium before it counts:
 // otherwise the removal that follows lets the kernel drop the dirty pages.
-bool overwrite_pass(int fd, const std::string& shown, std::uint64_t size, std::uint64_t block_bytes,
-                    bool random_pass, const unsigned char* zeros, unsigned char* random, std::mt19937_64& gen) {
+bool overwrite_pass(int fd, const std::string& shown, std::uint64_t size, std::uint64_t block_bytes, bool random_pass,
+                    const unsigned char* zeros, unsigned char* random, std::mt19937_64& gen) {
     for (std::uint64_t written = 0; written < size;) {
         const std::uint64_t n = std::min(size - written, block_bytes);
         const unsigned char* data = zeros;
@@ -138,8 +138,8 @@ bool overwrite_pass(int fd, const std::string& shown, std::uint64_t size, std::u
 // One file, name in its folder dir. Every decision comes from the
 // descriptor that is then overwritten; mount is the tree's (none for a
 // single-file target). A file that is not overwritten stays where it is.
-bool wipe_entry(int dir, const std::string& name, const std::string& shown, const MountRef* mount,
-                std::uint64_t passes, std::uint64_t block_bytes, bool dry_run) {
+bool wipe_entry(int dir, const std::string& name, const std::string& shown, const MountRef* mount, std::uint64_t passes,
+                std::uint64_t block_bytes, bool dry_run) {
     const std::string p = esc(shown);
     EntryInfo queried;
     if (query_entry(dir, name, queried) != 0 || !S_ISREG(queried.mode)) {
@@ -265,8 +265,7 @@ public:
     void note(int err) {
         if (first_error == 0) first_error = err;
     }
-    bool entry(int dir, const std::string& name, const std::string&, const EntryInfo& info,
-               bool other_mount) override {
+    bool entry(int dir, const std::string& name, const std::string&, const EntryInfo& info, bool other_mount) override {
         if (other_mount) {
             note(EBUSY);
             return false;

@@ -451,8 +451,8 @@ TEST(WipeMounts, MountsInsideTheTreeAreNeitherEnteredNorOverwritten) {
     ASSERT_EQ(mount("none", (tree / "other").c_str(), "tmpfs", 0, "size=1m"), 0);
     write_file(tree / "other" / "on-tmpfs.txt", "another file system");
     ASSERT_EQ(mount(elsewhere.c_str(), (tree / "same").c_str(), nullptr, MS_BIND, nullptr), 0);
-    ASSERT_EQ(mount((dir.path / "bound-file.txt").c_str(), (tree / "file-mount.txt").c_str(), nullptr, MS_BIND, nullptr),
-              0);
+    ASSERT_EQ(
+        mount((dir.path / "bound-file.txt").c_str(), (tree / "file-mount.txt").c_str(), nullptr, MS_BIND, nullptr), 0);
 
     LogCapture log;
     wipe_target(tree, 1, kBlock, false);

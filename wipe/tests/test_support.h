@@ -73,7 +73,8 @@ public:
         std::string out;
         char buf[65536];
         off_t at = 0;
-        for (ssize_t n; (n = pread(fd_, buf, sizeof buf, at)) > 0; at += n) out.append(buf, static_cast<std::size_t>(n));
+        for (ssize_t n; (n = pread(fd_, buf, sizeof buf, at)) > 0; at += n)
+            out.append(buf, static_cast<std::size_t>(n));
         return out;
     }
     int fd() const { return fd_; }
