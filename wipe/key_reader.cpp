@@ -132,9 +132,29 @@ int letter_key(int k) {
     }
 }
 
+bool is_continuation(int c) { return c >= 0x80 && c <= 0xBF; }
+
+// 224 is also the first byte of the UTF-8 letters U+0800-U+0FFF (E0, then
+// A0-BF, then a continuation byte), which terminals send in one piece: such
+// a letter comes back byte by byte, a scan-code pair as before.
+int after_224() {
+    const int s = wgetch(stdscr);
+    if (s < 0xA0 || s > 0xBF) return scan_code_key(s);
+    nodelay(stdscr, TRUE);
+    const int c3 = wgetch(stdscr);
+    nodelay(stdscr, FALSE);
+    if (c3 == ERR) return scan_code_key(s);
+    // ungetch hands keys back last in, first out.
+    ungetch(c3);
+    if (!is_continuation(c3)) return scan_code_key(s);
+    ungetch(s);
+    return 224;
+}
+
 int read_translated(bool letters) {
     const int k = wgetch(stdscr);
-    if (k == 0 || k == 224) return scan_code_key(wgetch(stdscr));
+    if (k == 0) return scan_code_key(wgetch(stdscr));
+    if (k == 224) return after_224();
     if (k == kEsc) return escape_sequence_key();
     if (letters && k >= 9 && k <= 119) return letter_key(k);
     return k;

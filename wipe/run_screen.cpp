@@ -5,6 +5,7 @@
 #include <exception>
 #include <fstream>
 
+#include "escape.h"
 #include "i18n.h"
 #include "key_reader.h"
 #include "palette.h"
@@ -62,6 +63,8 @@ int run_wipe_ui(zeylatui::App& app, const WipeConfig& cfg) {
     const std::uint64_t block_bytes = cfg.block_mib << 20;
     std::vector<std::string> lines;
     const std::string target_text = cfg.target.string();
+    // Log lines carry names escaped, so that one line stays one line.
+    const std::string target_logged = zeylatui::escape_untrusted(target_text);
 
     log_enabled = true;
     log_sink = [&lines, &cfg, &log_file](const std::string& line) {
@@ -74,23 +77,23 @@ int run_wipe_ui(zeylatui::App& app, const WipeConfig& cfg) {
         return end_run(log_file, kRunEmptyTarget);
     }
     if (is_unsafe_path(cfg.target)) {
-        log_line("ERROR: refused unsafe path: " + target_text);
+        log_line("ERROR: refused unsafe path: " + target_logged);
         return end_run(log_file, kRunUnsafePath);
     }
     if (is_current_directory(cfg.target)) {
-        log_line("ERROR: refused current working directory: " + target_text);
+        log_line("ERROR: refused current working directory: " + target_logged);
         return end_run(log_file, kRunCurrentDirectory);
     }
 
     log_line("Scanning target...");
     log_line("Vornix started.");
-    log_line("Target: " + target_text);
+    log_line("Target: " + target_logged);
     log_line("Passes: " + std::to_string(cfg.passes) + " | Block: " + std::to_string(block_bytes) + " bytes" +
              (cfg.dry_run ? " | DRY-RUN" : ""));
     try {
         wipe_target(cfg.target, cfg.passes, block_bytes, cfg.dry_run);
     } catch (const std::exception& e) {
-        log_line(std::string("Exception: ") + e.what());
+        log_line("Exception: " + zeylatui::escape_untrusted(e.what()));
         return end_run(log_file, kRunException);
     }
     log_line("Vornix finished.");

@@ -1,21 +1,28 @@
 #include "wipe_engine.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cstdlib>
 #include <ctime>
-#include <fstream>
+#include <fcntl.h>
 #include <iomanip>
 #include <memory>
 #include <new>
 #include <sstream>
+#include <sys/stat.h>
 #include <system_error>
+#include <unistd.h>
 #include <vector>
+
+#include "escape.h"
+#include "fd_tree.h"
 
 namespace fs = std::filesystem;
 
 std::function<void(const std::string&)> log_sink;
 bool log_enabled = false;
+SyncFunction wipe_sync = ::fdatasync;
 
 namespace {
 std::string lower_ascii(std::string s) {
@@ -70,12 +77,6 @@ fs::path without_trailing_dots(const fs::path& p) {
     }
 }
 
-bool names_a_link(const fs::path& target, const fs::file_status& st) {
-    if (st.type() == fs::file_type::symlink) return true;
-    std::error_code ec;
-    return fs::symlink_status(without_trailing_dots(target), ec).type() == fs::file_type::symlink;
-}
-
 struct FreeDeleter {
     void operator()(unsigned char* p) const { std::free(p); }
 };
@@ -89,34 +90,219 @@ Block zeroed_block(std::uint64_t bytes) {
     return Block(p);
 }
 
-bool overwrite_pass(const fs::path& path, const std::string& shown, std::uint64_t size, std::uint64_t block_bytes,
-                    bool random_pass, const unsigned char* zeros, unsigned char* random, std::mt19937_64& gen) {
-    std::fstream f(path, std::ios::in | std::ios::out | std::ios::binary);
-    if (!f.is_open()) f.open(path, std::ios::out | std::ios::trunc | std::ios::binary);
-    if (!f.is_open()) {
-        log_line("Failed to open for overwrite: " + shown);
-        return false;
+std::string esc(const std::string& name) { return zeylatui::escape_untrusted(name); }
+
+std::string error_text(int err) { return std::error_code(err, std::system_category()).message(); }
+
+std::string exception_text(const char* what, const std::string& shown, int err) {
+    return fs::filesystem_error(what, fs::path(shown), std::error_code(err, std::system_category())).what();
+}
+
+// The whole range at offset, across short writes and interrupted calls.
+bool write_at(int fd, const unsigned char* data, std::uint64_t n, std::uint64_t offset) {
+    while (n > 0) {
+        const ssize_t w = pwrite(fd, data, static_cast<std::size_t>(n), static_cast<off_t>(offset));
+        if (w < 0 && errno == EINTR) continue;
+        if (w <= 0) return false;
+        data += w;
+        n -= static_cast<std::uint64_t>(w);
+        offset += static_cast<std::uint64_t>(w);
     }
-    f.seekp(0);
-    std::uint64_t written = 0;
-    while (written < size) {
+    return true;
+}
+
+// One pass over the whole size, committed to the medium before it counts:
+// otherwise the removal that follows lets the kernel drop the dirty pages.
+bool overwrite_pass(int fd, const std::string& shown, std::uint64_t size, std::uint64_t block_bytes, bool random_pass,
+                    const unsigned char* zeros, unsigned char* random, std::mt19937_64& gen) {
+    for (std::uint64_t written = 0; written < size;) {
         const std::uint64_t n = std::min(size - written, block_bytes);
         const unsigned char* data = zeros;
         if (random_pass) {
             fill_random_block(random, n, gen);
             data = random;
         }
-        f.write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(n));
-        if (f.fail()) {
-            log_line("Write error on: " + shown);
-            f.close();
+        if (!write_at(fd, data, n, written)) {
+            log_line("Write error on: " + esc(shown));
             return false;
         }
         written += n;
     }
-    f.flush();
-    f.close();
+    if (wipe_sync(fd) != 0) {
+        log_line("Write error on: " + esc(shown));
+        return false;
+    }
     return true;
+}
+
+// One file, name in its folder dir. Every decision comes from the
+// descriptor that is then overwritten; mount is the tree's (none for a
+// single-file target). A file that is not overwritten stays where it is.
+bool wipe_entry(int dir, const std::string& name, const std::string& shown, const MountRef* mount, std::uint64_t passes,
+                std::uint64_t block_bytes, bool dry_run) {
+    const std::string p = esc(shown);
+    EntryInfo queried;
+    if (query_entry(dir, name, queried) != 0 || !S_ISREG(queried.mode)) {
+        log_line("Skipping non-regular file: " + p);
+        return false;
+    }
+    if (dry_run) {
+        if (queried.nlink > 1) {
+            log_line("Skipping file with other hard links: " + p);
+            return false;
+        }
+        log_line("[DRY] Preparing to overwrite: " + p + " (" + std::to_string(queried.size) + " bytes)");
+        return true;
+    }
+
+    // Non-blocking and no controlling terminal: a FIFO or a device swapped in
+    // since the query cannot hang the open. Write-only keeps the file's
+    // blocks: truncating would free them unwritten.
+    constexpr int kFlags = O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
+    Fd fd(openat(dir, name.c_str(), O_RDWR | kFlags));
+    int open_err = fd ? 0 : errno;
+    if (!fd && open_err != ELOOP) {
+        fd = Fd(openat(dir, name.c_str(), O_WRONLY | kFlags));
+        open_err = fd ? 0 : errno;
+    }
+    EntryInfo opened;
+    if (open_err == ELOOP || (fd && (query_entry(fd.get(), "", opened) != 0 || !S_ISREG(opened.mode)))) {
+        log_line("Skipping non-regular file: " + p);
+        return false;
+    }
+    if (!fd) {
+        log_line("Preparing to overwrite: " + p + " (" + std::to_string(queried.size) + " bytes)");
+        log_line("Failed to open for overwrite: " + p);
+        return false;
+    }
+    if (mount != nullptr && on_other_mount(opened, *mount)) {
+        log_line("Skipping mount point: " + p);
+        return false;
+    }
+    // The data belongs to the names outside the target too.
+    if (opened.nlink > 1) {
+        log_line("Skipping file with other hard links: " + p);
+        return false;
+    }
+    const std::uint64_t size = opened.size;
+    log_line("Preparing to overwrite: " + p + " (" + std::to_string(size) + " bytes)");
+
+    if (size == 0) {
+        if (unlinkat(dir, name.c_str(), 0) != 0) {
+            log_line("Zero-length file removed with error: " + p + " (" + error_text(errno) + ")");
+            return false;
+        }
+        log_line("Zero-length file removed: " + p);
+        return true;
+    }
+
+    const Block zeros = zeroed_block(block_bytes);
+    const Block random = zeroed_block(block_bytes);
+    std::random_device source;
+    const std::uint32_t seed = source();
+    std::mt19937_64 gen(seed);
+    for (std::uint64_t pass = 0; pass < passes; ++pass) {
+        if (!overwrite_pass(fd.get(), shown, size, block_bytes, pass % 2 == 1, zeros.get(), random.get(), gen))
+            return false;
+    }
+
+    if (unlinkat(dir, name.c_str(), 0) != 0) {
+        log_line("File removed with error: " + p + " (" + error_text(errno) + ")");
+        return false;
+    }
+    log_line("File overwritten and removed: " + p);
+    return true;
+}
+
+// Wipes every regular file of the tree; folders on the tree's mount are entered.
+class WipeVisitor : public TreeVisitor {
+public:
+    WipeVisitor(const MountRef& mount, std::uint64_t passes, std::uint64_t block_bytes, bool dry_run)
+        : mount_(mount), passes_(passes), block_bytes_(block_bytes), dry_run_(dry_run) {}
+
+    bool entry(int dir, const std::string& name, const std::string& shown, const EntryInfo& info,
+               bool other_mount) override {
+        try {
+            if (other_mount) {
+                log_line("Skipping mount point: " + esc(shown));
+                return false;
+            }
+            if (S_ISDIR(info.mode)) return true;
+            if (S_ISREG(info.mode)) {
+                wipe_entry(dir, name, shown, &mount_, passes_, block_bytes_, dry_run_);
+            } else if (S_ISLNK(info.mode)) {
+                // Links to folders and links that lead nowhere pass silently.
+                struct stat target {};
+                if (fstatat(dir, name.c_str(), &target, 0) == 0 && S_ISREG(target.st_mode))
+                    log_line("Skipping non-regular file: " + esc(shown));
+            }
+        } catch (const std::exception& e) {
+            log_line("Exception while iterating: " + esc(e.what()));
+        }
+        return false;
+    }
+    void entry_failed(const std::string& shown, int err) override {
+        log_line("Exception while iterating: " + esc(exception_text("cannot query entry", shown, err)));
+    }
+    void folder_not_entered(const std::string& shown, int err) override {
+        if (err == EXDEV) log_line("Skipping mount point: " + esc(shown));
+    }
+    void folder_done(int, const std::string&, const std::string&) override {}
+
+private:
+    const MountRef& mount_;
+    std::uint64_t passes_;
+    std::uint64_t block_bytes_;
+    bool dry_run_;
+};
+
+// Removes, bottom up, everything the wipe left except regular files (a file
+// still there was not overwritten) and other mounts; keeps the first error.
+class RemoveVisitor : public TreeVisitor {
+public:
+    int first_error = 0;
+
+    void note(int err) {
+        if (first_error == 0) first_error = err;
+    }
+    bool entry(int dir, const std::string& name, const std::string&, const EntryInfo& info, bool other_mount) override {
+        if (other_mount) {
+            note(EBUSY);
+            return false;
+        }
+        if (S_ISDIR(info.mode)) return true;
+        if (S_ISREG(info.mode)) return false;
+        if (unlinkat(dir, name.c_str(), 0) != 0 && errno != ENOENT) note(errno);
+        return false;
+    }
+    void entry_failed(const std::string&, int err) override { note(err); }
+    void folder_not_entered(const std::string&, int err) override {
+        if (err != ENOENT) note(err == EXDEV ? EBUSY : err);
+    }
+    void folder_done(int dir, const std::string& name, const std::string&) override {
+        if (unlinkat(dir, name.c_str(), AT_REMOVEDIR) != 0 && errno != ENOENT) note(errno);
+    }
+};
+
+// The folder that holds the last component the target names, opened once,
+// and that component; no folder when the text ends in "." or "..".
+struct TargetPlace {
+    Fd parent;
+    std::string leaf;
+};
+
+TargetPlace locate(const fs::path& named) {
+    TargetPlace place;
+    const std::string leaf = named.filename().string();
+    if (leaf.empty() || leaf == "." || leaf == "..") return place;
+    const fs::path parent = named.has_parent_path() ? named.parent_path() : fs::path(".");
+    place.parent = Fd(open(parent.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (place.parent) place.leaf = leaf;
+    return place;
+}
+
+[[noreturn]] void throw_target_error(const char* what, const fs::path& target, int err) {
+    throw fs::filesystem_error(what, target, std::error_code(err, std::system_category()));
 }
 }  // namespace
 
@@ -194,90 +380,80 @@ void fill_random_block(unsigned char* block, std::uint64_t n, std::mt19937_64& g
 
 bool wipe_file(const fs::path& path, std::uint64_t passes, std::uint64_t block_bytes, bool dry_run) {
     const std::string shown = path.string();
-    // Links are never followed: what they point to lies outside the target.
-    std::error_code ec;
-    const fs::file_status st = fs::symlink_status(path, ec);
-    if (ec || st.type() != fs::file_type::regular) {
-        log_line("Skipping non-regular file: " + shown);
+    const std::string leaf = path.filename().string();
+    const fs::path parent = path.has_parent_path() ? path.parent_path() : fs::path(".");
+    const Fd dir(open(parent.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!dir || leaf.empty()) {
+        log_line("Skipping non-regular file: " + esc(shown));
         return false;
     }
-    const std::uintmax_t size = fs::file_size(path, ec);
-    if (ec) {
-        log_line("Could not get size: " + shown + " (" + ec.message() + ")");
-        return false;
-    }
-    log_line(std::string(dry_run ? "[DRY] " : "") + "Preparing to overwrite: " + shown + " (" + std::to_string(size) +
-             " bytes)");
-    if (dry_run) return true;
-
-    if (size == 0) {
-        fs::remove(path, ec);
-        if (ec) {
-            log_line("Zero-length file removed with error: " + shown + " (" + ec.message() + ")");
-            return false;
-        }
-        log_line("Zero-length file removed: " + shown);
-        return true;
-    }
-
-    const Block zeros = zeroed_block(block_bytes);
-    const Block random = zeroed_block(block_bytes);
-    std::random_device source;
-    const std::uint32_t seed = source();
-    std::mt19937_64 gen(seed);
-
-    for (std::uint64_t pass = 0; pass < passes; ++pass) {
-        if (!overwrite_pass(path, shown, size, block_bytes, pass % 2 == 1, zeros.get(), random.get(), gen))
-            return false;
-    }
-
-    fs::remove(path, ec);
-    if (ec) {
-        log_line("File removed with error: " + shown + " (" + ec.message() + ")");
-        return false;
-    }
-    log_line("File overwritten and removed: " + shown);
-    return true;
+    return wipe_entry(dir.get(), leaf, shown, nullptr, passes, block_bytes, dry_run);
 }
 
 void wipe_target(const fs::path& target, std::uint64_t passes, std::uint64_t block_bytes, bool dry_run) {
     const std::string shown = target.string();
-    std::error_code ec;
-    const fs::file_status st = fs::symlink_status(target, ec);
-    if (ec && !is_missing(ec)) throw fs::filesystem_error("cannot query target", target, ec);
-    if (ec || !fs::exists(st)) {
-        log_line("Path does not exist: " + shown);
-        return;
-    }
-    // A link as target is reported and left alone, never walked through.
-    if (st.type() == fs::file_type::regular || names_a_link(target, st)) {
-        wipe_file(target, passes, block_bytes, dry_run);
+    const std::string t = esc(shown);
+    struct stat st {};
+    if (fstatat(AT_FDCWD, target.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+        const std::error_code ec(errno, std::system_category());
+        if (!is_missing(ec)) throw fs::filesystem_error("cannot query target", target, ec);
+        log_line("Path does not exist: " + t);
         return;
     }
 
-    for (fs::recursive_directory_iterator it(target, fs::directory_options::skip_permission_denied), end; it != end;
-         ++it) {
-        try {
-            const fs::path entry = it->path();
-            std::error_code entry_ec;
-            const fs::file_status entry_st = fs::symlink_status(entry, entry_ec);
-            if (entry_ec && !is_missing(entry_ec)) throw fs::filesystem_error("cannot query entry", entry, entry_ec);
-            if (entry_ec) continue;
-            if (entry_st.type() == fs::file_type::regular || entry_st.type() == fs::file_type::symlink)
-                wipe_file(entry, passes, block_bytes, dry_run);
-        } catch (const std::exception& e) {
-            log_line(std::string("Exception while iterating: ") + e.what());
+    // From here on the target is reached through the folder that holds it.
+    TargetPlace place = locate(without_trailing_dots(target));
+    EntryInfo named;
+    if (place.parent) {
+        if (const int err = query_entry(place.parent.get(), place.leaf, named); err != 0)
+            throw_target_error("cannot query target", target, err);
+        // A link as target is reported and left alone, never walked through.
+        if (S_ISLNK(named.mode)) {
+            log_line("Skipping non-regular file: " + t);
+            return;
         }
+    }
+    if (S_ISREG(st.st_mode)) {
+        if (place.parent)
+            wipe_entry(place.parent.get(), place.leaf, shown, nullptr, passes, block_bytes, dry_run);
+        else
+            wipe_file(target, passes, block_bytes, dry_run);
+        return;
+    }
+
+    constexpr int kFolder = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
+    const Fd root(place.parent ? openat(place.parent.get(), place.leaf.c_str(), kFolder)
+                               : open(target.c_str(), kFolder));
+    // A folder that cannot be listed for lack of permission is passed over.
+    if (!root && errno != EACCES) throw_target_error("cannot open folder", target, errno);
+    MountRef mount;
+    if (root) {
+        EntryInfo info;
+        if (const int err = query_entry(root.get(), "", info); err != 0)
+            throw_target_error("cannot query target", target, err);
+        mount = mount_of(info);
+        WipeVisitor wipe(mount, passes, block_bytes, dry_run);
+        walk_tree(root.get(), shown, mount, wipe);
     }
 
     if (dry_run) {
-        log_line("[DRY] Directory removal skipped for: " + shown);
+        log_line("[DRY] Directory removal skipped for: " + t);
         return;
     }
-    fs::remove_all(target, ec);
-    if (ec) {
-        log_line("Could not remove directory tree: " + shown + " (" + ec.message() + ")");
+    RemoveVisitor remove;
+    if (root) {
+        try {
+            walk_tree(root.get(), shown, mount, remove);
+        } catch (const fs::filesystem_error& e) {
+            remove.note(e.code().value());
+        }
+    }
+    const int removed = place.parent ? unlinkat(place.parent.get(), place.leaf.c_str(), AT_REMOVEDIR)
+                                     : unlinkat(AT_FDCWD, target.c_str(), AT_REMOVEDIR);
+    if (removed != 0) remove.note(errno);
+    if (remove.first_error != 0) {
+        log_line("Could not remove directory tree: " + t + " (" + error_text(remove.first_error) + ")");
         return;
     }
-    log_line("Directory tree removed: " + shown);
+    log_line("Directory tree removed: " + t);
 }

@@ -30,5 +30,14 @@ bool is_current_directory(const std::filesystem::path& target);
 // generator output per four bytes, least significant byte first.
 void fill_random_block(unsigned char* block, std::uint64_t n, std::mt19937_64& gen);
 
+// Commits one finished pass of one file to the medium (fdatasync); 0 or -1
+// with errno. Tests replace it to count or fail the syncs.
+using SyncFunction = int (*)(int fd);
+extern SyncFunction wipe_sync;
+
+// Every name in a log line goes through zeylatui::escape_untrusted, so one
+// line stays one line. Files, folders and links are reached through open
+// descriptors only; nothing outside the target's folder tree and mount is
+// written or removed.
 bool wipe_file(const std::filesystem::path& path, std::uint64_t passes, std::uint64_t block_bytes, bool dry_run);
 void wipe_target(const std::filesystem::path& target, std::uint64_t passes, std::uint64_t block_bytes, bool dry_run);

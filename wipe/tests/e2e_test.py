@@ -30,7 +30,7 @@ class VornixEndToEnd(unittest.TestCase):
         shutil.rmtree(self.dir, ignore_errors=True)
 
     def log_messages(self):
-        with open(self.log) as f:
+        with open(self.log, encoding="utf-8") as f:
             return [line.rstrip("\n")[22:] for line in f]
 
     def clear_field(self, s, n=80):
@@ -107,6 +107,25 @@ class VornixEndToEnd(unittest.TestCase):
                 self.start_run(s, target)
                 s.wait_for("1) English")
                 self.assertEqual(self.log_messages()[-1], line)
+
+            # Typed UTF-8 names reach the engine whole: exactly that folder is
+            # wiped, and its neighbour named by the ASCII part stays.
+            for name, neighbour in (("Fotos \u2605", "Fotos"), ("caf\u00e9", "caf"),
+                                    ("x-\u0e20\u0e32\u0e1e", "x-")):
+                target = os.path.join(self.dir, name)
+                for folder in (target, os.path.join(self.dir, neighbour)):
+                    os.makedirs(folder)
+                    with open(os.path.join(folder, "keep.txt"), "w") as f:
+                        f.write(folder)
+                self.start_run(s, target)
+                s.wait_for("Salir (Esc)")
+                s.keys("Escape")
+                self.assertFalse(os.path.exists(target), name)
+                with open(os.path.join(self.dir, neighbour, "keep.txt")) as f:
+                    self.assertEqual(f.read(), os.path.join(self.dir, neighbour))
+                messages = self.log_messages()
+                self.assertIn("Target: " + target, messages)
+                self.assertEqual(messages[-2], "Directory tree removed: " + target)
 
             # Esc in the list, then Quit in the wizard ends the program.
             s.keys("Escape")

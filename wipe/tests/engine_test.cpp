@@ -32,14 +32,13 @@ TEST(WipeFile, PassesAlternateZerosAndRandomData) {
         TempDir dir;
         LogCapture log;
         const fs::path file = dir.path / "secret.bin";
-        const fs::path witness = dir.path / "witness";
         const std::string original(3 * kBlock + 123, 'S');
         write_file(file, original);
-        fs::create_hard_link(file, witness);
+        const Watch watch(file);
 
         EXPECT_TRUE(wipe_file(file, passes, kBlock, false)) << passes;
         EXPECT_FALSE(fs::exists(file));
-        const std::string after = read_file(witness);
+        const std::string after = watch.content();
         ASSERT_EQ(after.size(), original.size()) << passes;
         if (passes % 2 == 1)
             EXPECT_TRUE(all_zero(after)) << passes;
@@ -80,10 +79,10 @@ TEST(WipeFile, FiveByteFileWithTwoPasses) {
     LogCapture log;
     const fs::path file = dir.path / "five";
     write_file(file, "hello");
-    fs::create_hard_link(file, dir.path / "witness");
+    const Watch watch(file);
     EXPECT_TRUE(wipe_file(file, 2, kBlock, false));
-    EXPECT_EQ(read_file(dir.path / "witness").size(), 5u);
-    EXPECT_NE(read_file(dir.path / "witness"), "hello");
+    EXPECT_EQ(watch.content().size(), 5u);
+    EXPECT_NE(watch.content(), "hello");
     ASSERT_EQ(log.lines.size(), 2u);
     EXPECT_EQ(log.lines[0], "Preparing to overwrite: " + file.string() + " (5 bytes)");
     EXPECT_EQ(log.lines[1], "File overwritten and removed: " + file.string());
@@ -94,9 +93,9 @@ TEST(WipeFile, BlockPlusOneBytesIsWrittenWhole) {
     LogCapture log;
     const fs::path file = dir.path / "edge";
     write_file(file, std::string(kBlock + 1, 'x'));
-    fs::create_hard_link(file, dir.path / "witness");
+    const Watch watch(file);
     EXPECT_TRUE(wipe_file(file, 3, kBlock, false));
-    const std::string after = read_file(dir.path / "witness");
+    const std::string after = watch.content();
     EXPECT_EQ(after.size(), kBlock + 1);
     EXPECT_TRUE(all_zero(after));
 }
@@ -152,31 +151,33 @@ TEST(WipeTarget, SingleFileMissingTargetAndEmptyFolder) {
 }
 
 struct Tree {
-    fs::path root, outside, witnesses;
+    fs::path root, outside;
     std::vector<fs::path> files;
+    std::vector<Watch> watches;
 };
 
 // root/a.txt, root/sub/b.bin, root/sub/deep/c.txt, root/sub/deep/empty.txt,
-// root/emptydir, root/link -> outside file, root/dirlink -> outside folder.
+// root/emptydir, root/link -> outside file, root/dirlink -> outside folder,
+// root/sub/dangling -> nowhere.
 Tree make_tree(const fs::path& base) {
     Tree t;
     t.root = base / "tree";
     t.outside = base / "outside";
-    t.witnesses = base / "witnesses";
     fs::create_directories(t.root / "sub" / "deep");
     fs::create_directories(t.root / "emptydir");
     fs::create_directories(t.outside);
-    fs::create_directories(t.witnesses);
     t.files = {t.root / "a.txt", t.root / "sub" / "b.bin", t.root / "sub" / "deep" / "c.txt"};
     int i = 0;
     for (const fs::path& f : t.files) {
         write_file(f, std::string(1000 + 700 * i, static_cast<char>('a' + i)));
-        fs::create_hard_link(f, t.witnesses / std::to_string(i++));
+        t.watches.emplace_back(f);
+        ++i;
     }
     write_file(t.root / "sub" / "deep" / "empty.txt", "");
     write_file(t.outside / "precious.txt", "do not touch");
     fs::create_symlink(t.outside / "precious.txt", t.root / "link");
     fs::create_symlink(t.outside, t.root / "dirlink");
+    fs::create_symlink(base / "gone", t.root / "sub" / "dangling");
     return t;
 }
 
@@ -192,7 +193,7 @@ TEST(WipeTarget, TreeIsOverwrittenAndRemovedLinksAreNotFollowed) {
 
     EXPECT_FALSE(fs::exists(t.root));
     for (int i = 0; i < 3; ++i) {
-        const std::string after = read_file(t.witnesses / std::to_string(i));
+        const std::string after = t.watches[static_cast<std::size_t>(i)].content();
         EXPECT_EQ(after.size(), 1000u + 700u * static_cast<unsigned>(i));
         EXPECT_TRUE(all_zero(after)) << i;
     }
@@ -202,11 +203,45 @@ TEST(WipeTarget, TreeIsOverwrittenAndRemovedLinksAreNotFollowed) {
         EXPECT_TRUE(has_line(log.lines, "File overwritten and removed: " + f.string())) << f;
     }
     EXPECT_TRUE(has_line(log.lines, "Zero-length file removed: " + (t.root / "sub" / "deep" / "empty.txt").string()));
+    // A link to a file is named; links to folders and dangling links pass silently.
     EXPECT_TRUE(has_line(log.lines, "Skipping non-regular file: " + (t.root / "link").string()));
-    EXPECT_TRUE(has_line(log.lines, "Skipping non-regular file: " + (t.root / "dirlink").string()));
     EXPECT_EQ(log.lines.back(), "Directory tree removed: " + t.root.string());
-    // Four files with two lines each, the two links, the closing line.
-    EXPECT_EQ(log.lines.size(), 11u);
+    // Four files with two lines each, the file link, the closing line.
+    EXPECT_EQ(log.lines.size(), 10u);
+}
+
+// A name can hold any byte but '/' and NUL: its log line must stay one line
+// that cannot drive the terminal.
+TEST(WipeTarget, NamesAreEscapedInLogLines) {
+    TempDir dir;
+    const fs::path tree = dir.path / "tree\nVornix finished.";
+    fs::create_directories(tree);
+    const std::string tree_shown = dir.path.string() + "/tree\\x0aVornix finished.";
+    const std::pair<std::string, std::string> names[] = {
+        {"line\nVornix finished.", "line\\x0aVornix finished."},
+        {"esc\x1b[2Jx", "esc\\x1b[2Jx"},
+        {"tab\there", "tab\\x09here"},
+        {"del\x7f", "del\\x7f"},
+        {"back\\slash", "back\\\\slash"},
+        {"c1\xc2\x9bx", "c1\\xc2\\x9bx"},
+        {"Fotos \xe2\x98\x85", "Fotos \xe2\x98\x85"},
+        {"caf\xc3\xa9", "caf\xc3\xa9"},
+    };
+    for (const auto& [name, shown] : names) write_file(tree / name, "data");
+    LogCapture log;
+    wipe_target(tree, 1, kBlock, false);
+
+    EXPECT_FALSE(fs::exists(tree));
+    for (const auto& [name, shown] : names) {
+        EXPECT_TRUE(has_line(log.lines, "Preparing to overwrite: " + tree_shown + "/" + shown + " (4 bytes)")) << shown;
+        EXPECT_TRUE(has_line(log.lines, "File overwritten and removed: " + tree_shown + "/" + shown)) << shown;
+    }
+    EXPECT_EQ(log.lines.back(), "Directory tree removed: " + tree_shown);
+    EXPECT_EQ(log.lines.size(), 2 * std::size(names) + 1);
+    for (const std::string& line : log.lines) {
+        EXPECT_EQ(line.find_first_of("\n\r\x1b\x7f"), std::string::npos) << line;
+        EXPECT_EQ(line.find("\xc2\x9b"), std::string::npos) << line;
+    }
 }
 
 TEST(WipeTarget, DryRunOverTreeChangesNothing) {

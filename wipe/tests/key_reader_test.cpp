@@ -83,6 +83,40 @@ TEST(ReadKey, SequencesAndScanCodesBecomeCursesKeys) {
     }
 }
 
+// E0 A0..BF and a continuation byte is a UTF-8 letter (U+0800-U+0FFF), read
+// byte by byte; every other byte after 224 is still a scan code.
+TEST(ReadKey, Utf8LettersStartingWith224) {
+    CursesScreen screen(24, 80);
+    struct ByteCase {
+        const char* name;
+        std::initializer_list<int> keys;
+        std::vector<int> want;
+    };
+    const ByteCase cases[] = {
+        {"U+0939 Devanagari ha", {0xE0, 0xA4, 0xB9}, {0xE0, 0xA4, 0xB9}},
+        {"U+0800 lowest", {0xE0, 0xA0, 0x80}, {0xE0, 0xA0, 0x80}},
+        {"U+0FFF highest", {0xE0, 0xBF, 0xBF}, {0xE0, 0xBF, 0xBF}},
+        {"U+0E01 Thai then a letter", {0xE0, 0xB8, 0x81, 'x'}, {0xE0, 0xB8, 0x81, 'x'}},
+        {"224 A4 alone: scan code", {0xE0, 0xA4}, {0xA4}},
+        {"224 A4 then no continuation", {0xE0, 0xA4, 'x'}, {0xA4, 'x'}},
+        {"224 9F 80: below A0 stays a scan code", {0xE0, 0x9F, 0x80}, {0x9F, 0x80}},
+        {"224 C0 80: above BF stays a scan code", {0xE0, 0xC0, 0x80}, {0xC0, 0x80}},
+        {"224 72 still Up", {0xE0, 72, 0x80}, {KEY_UP, 0x80}},
+    };
+    for (const ByteCase& c : cases) {
+        for (int (*reader)() : {read_key, read_key_no_letters}) {
+            queue_keys(c.keys);
+            for (int want : c.want) EXPECT_EQ(reader(), want) << c.name;
+            EXPECT_FALSE(is_nodelay(stdscr)) << c.name;
+            queue_keys({'z'});
+            EXPECT_EQ(reader(), 'z') << c.name;
+        }
+    }
+    // As a terminal sends them: the letter, then the scan-code pair of old consoles.
+    type_and_settle(screen, "\xe0\xa4\xb9\xe0H");
+    for (int want : {0xE0, 0xA4, 0xB9, KEY_UP}) EXPECT_EQ(read_key_no_letters(), want);
+}
+
 TEST(ReadKey, LoneEscAndAltLetter) {
     CursesScreen screen(24, 80);
     queue_keys({27});

@@ -193,6 +193,26 @@ TEST_F(RunFixture, WipeRunsToTheDoneScreenAndAppendsToTheLog) {
     EXPECT_TRUE(v.screen.has_pair(23, 2, PAIR_HIGHLIGHT));
 }
 
+// A file name cannot forge lines in the log file.
+TEST_F(RunFixture, NamesInTheLogFileStayOnTheirLine) {
+    const fs::path tree = dir.path / "tree";
+    fs::create_directories(tree);
+    const std::string forged = "x\n[2024-01-01 00:00:00] Vornix finished.\n\x1b[2J";
+    write_file(tree / forged, "data");
+    cfg.target = tree;
+    cfg.yes = true;
+    cfg.log_file = (dir.path / "wipe.log").string();
+    v.screen.type("\r");
+    EXPECT_EQ(run_wipe_ui(v.screen.app(), cfg), kRunDone);
+
+    const std::vector<std::string> lines = file_lines(dir.path / "wipe.log");
+    const std::string shown = tree.string() + "/x\\x0a[2024-01-01 00:00:00] Vornix finished.\\x0a\\x1b[2J";
+    ASSERT_EQ(lines.size(), 4u + 2u + 2u);
+    EXPECT_EQ(lines[4].substr(22), "Preparing to overwrite: " + shown + " (4 bytes)");
+    EXPECT_EQ(lines[5].substr(22), "File overwritten and removed: " + shown);
+    EXPECT_EQ(lines[7].substr(22), "Vornix finished.");
+}
+
 TEST_F(RunFixture, DryRunAndMissingTargetStillReachTheDoneScreen) {
     const fs::path file = dir.path / "keep.txt";
     write_file(file, "keep");

@@ -2,11 +2,16 @@
 #pragma once
 
 #include <cstdlib>
+#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <stdexcept>
 #include <string>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 #include <vector>
 
 #include "wipe_engine.h"
@@ -48,4 +53,74 @@ inline void write_file(const std::filesystem::path& p, const std::string& bytes)
 inline std::string read_file(const std::filesystem::path& p) {
     std::ifstream in(p, std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+// Watches a file's data through a descriptor held open across its removal:
+// the overwritten bytes stay readable after the name is gone.
+class Watch {
+public:
+    explicit Watch(const std::filesystem::path& p) : fd_(open(p.c_str(), O_RDONLY | O_CLOEXEC)) {
+        if (fd_ < 0) throw std::runtime_error("cannot watch " + p.string());
+    }
+    ~Watch() {
+        if (fd_ >= 0) close(fd_);
+    }
+    Watch(Watch&& other) noexcept : fd_(other.fd_) { other.fd_ = -1; }
+    Watch(const Watch&) = delete;
+    Watch& operator=(const Watch&) = delete;
+
+    std::string content() const {
+        std::string out;
+        char buf[65536];
+        off_t at = 0;
+        for (ssize_t n; (n = pread(fd_, buf, sizeof buf, at)) > 0; at += n)
+            out.append(buf, static_cast<std::size_t>(n));
+        return out;
+    }
+    int fd() const { return fd_; }
+
+private:
+    int fd_;
+};
+
+// Runs body in a child process (as the unprivileged user 65534 when
+// drop_root and the test runs as root) and returns its exit status and the
+// text it handed back. Status 3: root could not be given up.
+struct ChildResult {
+    int status = -1;
+    std::string out;
+};
+
+inline ChildResult run_in_child(const std::function<std::string()>& body, bool drop_root) {
+    int fds[2];
+    if (pipe(fds) != 0) throw std::runtime_error("pipe failed");
+    const pid_t child = fork();
+    if (child < 0) throw std::runtime_error("fork failed");
+    if (child == 0) {
+        close(fds[0]);
+        if (drop_root && geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) _exit(3);
+        std::string out;
+        try {
+            out = body();
+        } catch (const std::exception& e) {
+            out = std::string("exception: ") + e.what();
+        }
+        const ssize_t n = write(fds[1], out.data(), out.size());
+        _exit(n == static_cast<ssize_t>(out.size()) ? 0 : 4);
+    }
+    close(fds[1]);
+    ChildResult result;
+    char buf[4096];
+    for (ssize_t n; (n = read(fds[0], buf, sizeof buf)) > 0;) result.out.append(buf, static_cast<std::size_t>(n));
+    close(fds[0]);
+    int status = 0;
+    waitpid(child, &status, 0);
+    result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    return result;
+}
+
+// The engine's lines without their prefix, one per line, for a child to hand back.
+inline void capture_log_into(std::string& out) {
+    log_enabled = true;
+    log_sink = [&out](const std::string& line) { out += line.substr(22) + "\n"; };
 }
