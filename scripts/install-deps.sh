@@ -19,6 +19,7 @@ APT_PACKAGES=(
   clang libclang-rt-14-dev # fuzz targets and the ThreadSanitizer leg
   fdupes jdupes pwgen     # peers the benchmarks measure against
   ripgrep fd-find coreutils
+  e2fsprogs               # ext4 images for the wipe tests
 )
 
 missing=()
