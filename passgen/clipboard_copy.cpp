@@ -39,8 +39,9 @@ struct ClearTimer {
         while (!stop) {
             if (due.empty()) {
                 changed.wait(guard);
-            } else if (Clock::now() < *due.begin()) {
-                changed.wait_until(guard, *due.begin());
+            } else if (const Clock::time_point next = *due.begin(); Clock::now() < next) {
+                // A copy: the set may change while the lock is let go.
+                changed.wait_until(guard, next);
             } else {
                 due.erase(due.begin());
                 guard.unlock();
