@@ -103,14 +103,13 @@ bool send_to_terminal(int fd, const std::string& utf8) {
     std::size_t done = 0;
     while (done < sequence.size()) {
         const ssize_t n = write(fd, sequence.data() + done, sequence.size() - done);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            return false;
-        }
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) break;
         done += static_cast<std::size_t>(n);
     }
+    const bool sent = done == sequence.size();
     wipe(sequence);
-    return true;
+    return sent;
 }
 
 // An empty clipboard. Terminals that keep the clipboard themselves take an
