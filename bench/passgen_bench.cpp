@@ -33,5 +33,5 @@ int main() {
         std::printf("pwgen -s 2000 10000:                                   %.3f s\n", pwgen);
     else
         std::printf("pwgen -s 2000 10000: not run (exit status %d)\n", status);
-    return corvane <= 2.0 ? 0 : 1;
+    return corvane <= 0.5 ? 0 : 1;  // the target for the largest request
 }

@@ -3,7 +3,9 @@
 #include <curses.h>
 #include <exception>
 
+#include "clipboard_copy.h"
 #include "dialogs.h"
+#include "exit_signals.h"
 #include "i18n.h"
 #include "options_form.h"
 #include "password_list.h"
@@ -13,6 +15,7 @@ int run_app(GenOptions options) {
     // Texts and passwords hold Windows-1252 letters.
     set_text_encoding(TextEncoding::cp1252);
     set_message_box_style(MessageBoxStyle::translated);
+    watch_exit_signals();
     zeylatui::App app;
     app_start(app);
     if (has_colors()) {
@@ -22,10 +25,11 @@ int run_app(GenOptions options) {
     }
     tui_select_language(app);
 
-    for (;;) {
+    // A screen ended by an ending signal returns as on Esc; the loop then ends.
+    while (exit_signal() == 0) {
         bool generate = false;
         if (!tui_collect_options(app, options, generate)) break;
-        if (!generate) continue;
+        if (!generate || exit_signal() != 0) continue;
         try {
             const std::vector<std::string> passwords = generate_passwords(options);
             tui_show_passwords(app, options, passwords);
@@ -35,6 +39,11 @@ int run_app(GenOptions options) {
             tui_message_box(app, tr("err_title"), tr("err_gen_failed_unknown"));
         }
     }
+    // Whatever ended the loop, a clearing still waiting is carried out now.
+    stop_interrupting();
+    clear_clipboard_now();
     app_shutdown(app);
+    unwatch_exit_signals();
+    end_by_exit_signal();
     return 0;
 }

@@ -1,9 +1,80 @@
 #include "clipboard_copy.h"
 
 #include <chrono>
+#include <condition_variable>
+#include <csignal>
+#include <mutex>
+#include <pthread.h>
+#include <set>
+#include <system_error>
 #include <thread>
 
 #include "clipboard.h"
+
+namespace {
+using Clock = std::chrono::steady_clock;
+
+// One thread for all clearings, owned by the program so that its end can
+// carry out what is still waiting instead of losing it.
+struct ClearTimer {
+    std::mutex lock;
+    std::condition_variable changed;
+    std::multiset<Clock::time_point> due;
+    bool stop = false;
+    std::thread thread;
+
+    ~ClearTimer() { join(); }
+
+    void join() {
+        {
+            std::lock_guard<std::mutex> guard(lock);
+            stop = true;
+        }
+        changed.notify_all();
+        if (thread.joinable()) thread.join();
+    }
+
+    void run() {
+        std::unique_lock<std::mutex> guard(lock);
+        while (!stop) {
+            if (due.empty()) {
+                changed.wait(guard);
+            } else if (const Clock::time_point next = *due.begin(); Clock::now() < next) {
+                // A copy: the set may change while the lock is let go.
+                changed.wait_until(guard, next);
+            } else {
+                due.erase(due.begin());
+                guard.unlock();
+                clipboard_clear();
+                guard.lock();
+            }
+        }
+    }
+};
+
+ClearTimer& clear_timer() {
+    static ClearTimer timer;
+    return timer;
+}
+
+// The ending signals stay with the main thread, whose blocking reads they
+// are meant to interrupt.
+bool start_without_ending_signals(ClearTimer& timer) {
+    sigset_t ending;
+    sigset_t previous;
+    sigemptyset(&ending);
+    for (int s : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&ending, s);
+    pthread_sigmask(SIG_BLOCK, &ending, &previous);
+    bool started = true;
+    try {
+        timer.thread = std::thread([&timer] { timer.run(); });
+    } catch (const std::system_error&) {
+        started = false;
+    }
+    pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+    return started;
+}
+}  // namespace
 
 bool clipboard_set_text(const std::string& text) {
     const int n = MultiByteToWideChar(CP_1252, 0, text.c_str(), -1, nullptr, 0);
@@ -31,10 +102,39 @@ bool clipboard_set_text(const std::string& text) {
     return true;
 }
 
-int clipboard_clear_after(std::int32_t* seconds) {
-    // The whole wait, even beyond what one 32-bit millisecond count holds.
-    if (seconds != nullptr && *seconds > 0) std::this_thread::sleep_for(std::chrono::seconds(*seconds));
-    clipboard_set_text("");
-    delete seconds;
-    return 0;
+void clipboard_clear() {
+    if (!clipboard_set_text("")) clipboard_forget_copies();
+}
+
+bool schedule_clipboard_clear(std::int32_t seconds) {
+    ClearTimer& timer = clear_timer();
+    {
+        std::lock_guard<std::mutex> guard(timer.lock);
+        if (!timer.thread.joinable()) {
+            timer.stop = false;
+            if (!start_without_ending_signals(timer)) return false;
+        }
+        // The whole wait, even beyond what one 32-bit millisecond count holds.
+        timer.due.insert(Clock::now() + std::chrono::seconds(seconds));
+    }
+    timer.changed.notify_all();
+    return true;
+}
+
+void clear_clipboard_now() {
+    ClearTimer& timer = clear_timer();
+    bool waiting = false;
+    {
+        std::lock_guard<std::mutex> guard(timer.lock);
+        waiting = !timer.due.empty();
+        timer.due.clear();
+    }
+    timer.join();
+    if (waiting) clipboard_clear();
+}
+
+std::size_t pending_clipboard_clears() {
+    ClearTimer& timer = clear_timer();
+    std::lock_guard<std::mutex> guard(timer.lock);
+    return timer.due.size();
 }

@@ -1,7 +1,12 @@
 #include "generator.h"
 
 #include <cctype>
+#include <condition_variable>
+#include <memory>
+#include <mutex>
 #include <stdexcept>
+#include <system_error>
+#include <thread>
 #include <utility>
 
 #include "random.h"
@@ -21,10 +26,154 @@ const char kSymbols[] = "!@#$%^&*()-_=+[]{};:,.<>/?~`|\\\"'";
 constexpr std::int64_t kMaxLength = 4096;
 constexpr std::int64_t kMaxQuantity = 10000;
 constexpr std::int64_t kMaxCharacters = 20000000;
+constexpr std::uint64_t kMaxDraw = 4294967295u;
 
 void append_class(std::vector<std::string>& out, const char* chars) {
     for (const char* c = chars; *c != '\0'; ++c) out.emplace_back(1, *c);
 }
+
+std::string join(const std::vector<std::string>& elements) {
+    std::string out;
+    for (const std::string& e : elements) out += e;
+    return out;
+}
+
+// A draw below n as random_below makes it, with the divisions done once per
+// n: the rejection limit, and a reciprocal that gives r mod n exactly for
+// every 32-bit r (Lemire, "Faster remainder by direct computation").
+struct Bound {
+    explicit Bound(std::uint32_t below)
+        : n(below),
+          limit(below < 2 ? 0 : static_cast<std::uint32_t>(kMaxDraw - kMaxDraw % below)),
+          reciprocal(below < 2 ? 0 : UINT64_MAX / below + 1) {}
+    std::uint32_t n;
+    std::uint32_t limit;
+    std::uint64_t reciprocal;
+
+    std::uint32_t remainder(std::uint32_t r) const {
+        const std::uint64_t low = reciprocal * r;
+        // High 64 bits of the 96-bit product low * n.
+        const std::uint64_t part = ((low & 0xFFFFFFFFu) * n) >> 32;
+        return static_cast<std::uint32_t>(((low >> 32) * n + part) >> 32);
+    }
+};
+
+// The random source read in large blocks: the same 32-bit values in the same
+// order as one 4-byte read per draw, without a call per draw. For a large
+// request one reader thread fills the next blocks while this one draws, so
+// the kernel's time and ours overlap; the source is still called by one
+// thread at a time, in order. Every byte is wiped when the call ends.
+class RandomBlocks {
+public:
+    explicit RandomBlocks(std::uint64_t expected_draws) : blocks_(new Block[kBlocks]) {
+        if (expected_draws < kReaderThreshold) return;
+        try {
+            reader_ = std::thread([this] { read_ahead(); });
+        } catch (const std::system_error&) {
+            // Without a thread the blocks are filled on demand.
+        }
+    }
+    RandomBlocks(const RandomBlocks&) = delete;
+    RandomBlocks& operator=(const RandomBlocks&) = delete;
+    ~RandomBlocks() {
+        if (reader_.joinable()) {
+            {
+                std::lock_guard<std::mutex> guard(lock_);
+                stop_ = true;
+            }
+            changed_.notify_all();
+            reader_.join();
+        }
+        for (std::size_t i = 0; i < kBlocks; ++i) wipe(blocks_[i].bytes, sizeof blocks_[i].bytes);
+    }
+
+    std::uint32_t below(const Bound& bound) {
+        if (bound.n < 2) return 0;
+        for (;;) {
+            const std::uint32_t r = next();
+            if (r < bound.limit) return bound.remainder(r);
+        }
+    }
+
+private:
+    static constexpr std::size_t kValues = 16384;
+    static constexpr std::size_t kBlocks = 8;
+    static constexpr std::uint64_t kReaderThreshold = 1000000;
+
+    struct Block {
+        unsigned char bytes[4 * kValues];
+        bool filled = false;
+        bool failed = false;
+    };
+
+    static void wipe(void* bytes, std::size_t size) {
+        auto* p = static_cast<volatile unsigned char*>(bytes);
+        for (std::size_t i = 0; i < size; ++i) p[i] = 0;
+    }
+
+    static bool fill(Block& block) {
+        return BCryptGenRandom(nullptr, block.bytes, sizeof block.bytes, BCRYPT_USE_SYSTEM_PREFERRED_RNG) >= 0;
+    }
+
+    // Fills the ring in order, each block once the drawing side has let it go.
+    void read_ahead() {
+        for (std::size_t slot = 0;; slot = (slot + 1) % kBlocks) {
+            Block& block = blocks_[slot];
+            {
+                std::unique_lock<std::mutex> guard(lock_);
+                changed_.wait(guard, [&] { return stop_ || !block.filled; });
+                if (stop_) return;
+            }
+            const bool ok = fill(block);
+            {
+                std::lock_guard<std::mutex> guard(lock_);
+                block.filled = true;
+                block.failed = !ok;
+            }
+            changed_.notify_all();
+            if (!ok) return;
+        }
+    }
+
+    // Releases the block just used and waits for the next one.
+    void advance() {
+        if (!reader_.joinable()) {
+            current_ = &blocks_[0];
+            if (!fill(*current_)) throw std::runtime_error("BCryptGenRandom failed");
+            used_ = 0;
+            return;
+        }
+        {
+            std::unique_lock<std::mutex> guard(lock_);
+            if (current_ != nullptr) {
+                current_->filled = false;
+                slot_ = (slot_ + 1) % kBlocks;
+            }
+            changed_.notify_all();
+            Block& block = blocks_[slot_];
+            changed_.wait(guard, [&] { return block.filled; });
+            if (block.failed) throw std::runtime_error("BCryptGenRandom failed");
+            current_ = &block;
+        }
+        used_ = 0;
+    }
+
+    std::uint32_t next() {
+        if (used_ == kValues) advance();
+        const unsigned char* b = current_->bytes + 4 * used_++;
+        return static_cast<std::uint32_t>(b[0]) | static_cast<std::uint32_t>(b[1]) << 8 |
+               static_cast<std::uint32_t>(b[2]) << 16 | static_cast<std::uint32_t>(b[3]) << 24;
+    }
+
+    std::unique_ptr<Block[]> blocks_;
+    Block* current_ = nullptr;
+    std::size_t slot_ = 0;
+    std::size_t used_ = kValues;
+    std::mutex lock_;
+    std::condition_variable changed_;
+    bool stop_ = false;
+    std::thread reader_;
+};
 
 std::vector<std::string> class_elements(const char* chars) {
     std::vector<std::string> out;
@@ -99,23 +248,33 @@ std::vector<std::string> generate_passwords(const GenOptions& o) {
         throw std::runtime_error("Requested length " + std::to_string(o.length) +
                                  " is smaller than number of required classes (" + std::to_string(k) + ")");
 
+    // Every element is one byte, so the draws pick bytes directly.
+    const std::string pool_bytes = join(pool);
+    std::vector<std::pair<std::string, Bound>> required_bytes;
+    for (const auto& members : required)
+        required_bytes.emplace_back(join(members), Bound(static_cast<std::uint32_t>(members.size())));
+    const Bound pool_bound(static_cast<std::uint32_t>(pool_bytes.size()));
     const auto length = static_cast<std::size_t>(o.length);
-    const auto pool_size = static_cast<std::uint32_t>(pool.size());
+    // shuffle_bounds[i] draws below i + 1, for the swap partner of index i.
+    std::vector<Bound> shuffle_bounds;
+    shuffle_bounds.reserve(length);
+    for (std::size_t i = 0; i < length; ++i) shuffle_bounds.emplace_back(static_cast<std::uint32_t>(i + 1));
+
+    // One draw per character and one per shuffle step, besides rejections.
+    RandomBlocks random(static_cast<std::uint64_t>(o.quantity) * (2 * length));
     std::vector<std::string> result;
     result.reserve(static_cast<std::size_t>(o.quantity));
     for (std::int32_t p = 0; p < o.quantity; ++p) {
-        std::vector<std::string> chosen;
-        chosen.reserve(length);
-        for (const auto& members : required)
-            chosen.push_back(members[random_below(static_cast<std::uint32_t>(members.size()))]);
-        for (std::size_t i = required.size(); i < length; ++i) chosen.push_back(pool[random_below(pool_size)]);
-        for (std::size_t i = chosen.size() - 1; i >= 1; --i) {
-            const std::size_t j = random_below(static_cast<std::uint32_t>(i + 1));
-            if (j != i) std::swap(chosen[i], chosen[j]);
-        }
         std::string password;
         password.reserve(4 * length);
-        for (const std::string& c : chosen) password += c;
+        password.resize(length);
+        std::size_t filled = 0;
+        for (const auto& [members, bound] : required_bytes) password[filled++] = members[random.below(bound)];
+        for (; filled < length; ++filled) password[filled] = pool_bytes[random.below(pool_bound)];
+        for (std::size_t i = length - 1; i >= 1; --i) {
+            const std::size_t j = random.below(shuffle_bounds[i]);
+            if (j != i) std::swap(password[i], password[j]);
+        }
         result.push_back(std::move(password));
     }
     return result;

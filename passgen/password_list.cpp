@@ -1,28 +1,11 @@
 #include "password_list.h"
 
 #include <cstdio>
-#include <new>
-#include <thread>
 
 #include "clipboard_copy.h"
 #include "dialogs.h"
 #include "i18n.h"
 #include "menu.h"
-
-namespace {
-// Starts the detached timer; false when it could not be started.
-bool start_clear_timer(std::int32_t seconds) {
-    auto* parameter = new (std::nothrow) std::int32_t(seconds);
-    if (parameter == nullptr) return false;
-    try {
-        std::thread(clipboard_clear_after, parameter).detach();
-    } catch (...) {
-        delete parameter;
-        return false;
-    }
-    return true;
-}
-}  // namespace
 
 std::string copied_message(std::int32_t seconds, bool timer_started) {
     std::string text = tr("msg_copied_1") + "\n\n" + tr("msg_copied_2");
@@ -43,7 +26,7 @@ void copy_password_action(zeylatui::App& app, const GenOptions& options, const s
     }
     const std::int32_t seconds = options.clipboard_clear_seconds;
     // Only a running timer is announced: the user relies on the clearing.
-    const bool timer_started = seconds > 0 && start_clear_timer(seconds);
+    const bool timer_started = seconds > 0 && schedule_clipboard_clear(seconds);
     tui_message_box(app, tr("copied_title"), copied_message(seconds, timer_started));
 }
 

@@ -8,7 +8,10 @@
 #include <new>
 #include <thread>
 #include <unistd.h>
+#include <utility>
+#include <vector>
 
+#include "clipboard_tmux.h"
 #include "cp1252.h"
 #include "terminal.h"
 
@@ -25,7 +28,10 @@ struct ClipboardState {
     int fd = -1;
     bool emptied = false;
     bool text_set = false;
+    bool cleared = false;       // an empty clipboard was sent during this opening
     HGLOBAL content = nullptr;  // the block last set, owned by the clipboard
+    // Every text sent since the last clearing, as tmux may still hold it.
+    std::vector<std::string> copies;
     std::string terminal = "/dev/tty";
 };
 
@@ -81,21 +87,41 @@ std::string utf16_to_utf8(const WCHAR* text, std::size_t units) {
     return out;
 }
 
+void wipe(std::string& text) {
+    volatile char* p = text.data();
+    for (std::size_t i = 0; i < text.size(); ++i) p[i] = 0;
+    text.clear();
+}
+
 // One sequence, written whole while curses is kept from the terminal, so
 // that a timer thread never lands in the middle of a screen refresh.
 bool send_to_terminal(int fd, const std::string& utf8) {
-    const std::string sequence = "\x1b]52;c;" + base64(utf8) + "\a";
+    std::string encoded = base64(utf8);
+    std::string sequence = "\x1b]52;c;" + encoded + "\a";
+    wipe(encoded);
     std::lock_guard<std::mutex> screen(terminal_mutex());
     std::size_t done = 0;
     while (done < sequence.size()) {
         const ssize_t n = write(fd, sequence.data() + done, sequence.size() - done);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            return false;
-        }
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) break;
         done += static_cast<std::size_t>(n);
     }
-    return true;
+    const bool sent = done == sequence.size();
+    wipe(sequence);
+    return sent;
+}
+
+// An empty clipboard. Terminals that keep the clipboard themselves take an
+// empty payload as clearing it. tmux ignores an empty payload, so there a
+// single blank replaces the text, also in the terminal tmux passes it on to;
+// tmux's buffers are dealt with after the clipboard is closed.
+bool send_empty(int fd) { return send_to_terminal(fd, inside_tmux() ? " " : ""); }
+
+// Deletes tmux's buffers holding the texts sent before a clearing.
+void forget_copies(std::vector<std::string> copies, bool blank_sent) {
+    if (inside_tmux() && (blank_sent || !copies.empty())) tmux_delete_buffers_holding(copies, blank_sent);
+    for (std::string& text : copies) wipe(text);
 }
 }  // namespace
 
@@ -151,6 +177,7 @@ BOOL OpenClipboard(HWND) {
     c.fd = fd;
     c.emptied = false;
     c.text_set = false;
+    c.cleared = false;
     return 1;
 }
 
@@ -169,8 +196,15 @@ HANDLE SetClipboardData(UINT format, HANDLE block) {
     std::lock_guard<std::mutex> guard(c.lock);
     if (!owned_by_caller(c) || !c.emptied || format != CF_UNICODETEXT || block == nullptr) return nullptr;
     const auto* b = static_cast<const GlobalBlock*>(block);
-    const std::string text = utf16_to_utf8(reinterpret_cast<const WCHAR*>(b->data), b->size / sizeof(WCHAR));
-    if (!send_to_terminal(c.fd, text)) return nullptr;
+    std::string text = utf16_to_utf8(reinterpret_cast<const WCHAR*>(b->data), b->size / sizeof(WCHAR));
+    if (text.empty() ? !send_empty(c.fd) : !send_to_terminal(c.fd, text)) {
+        wipe(text);
+        return nullptr;
+    }
+    if (text.empty())
+        c.cleared = true;
+    else
+        c.copies.push_back(std::move(text));
     c.text_set = true;
     GlobalFree(c.content);
     c.content = block;
@@ -179,14 +213,34 @@ HANDLE SetClipboardData(UINT format, HANDLE block) {
 
 BOOL CloseClipboard() {
     ClipboardState& c = clipboard();
-    std::lock_guard<std::mutex> guard(c.lock);
-    if (!owned_by_caller(c)) return 0;
-    if (c.emptied && !c.text_set) send_to_terminal(c.fd, "");
-    close(c.fd);
-    c.fd = -1;
-    c.open = false;
-    c.owner = {};
+    std::vector<std::string> copies;
+    bool blank_sent = false;
+    {
+        std::lock_guard<std::mutex> guard(c.lock);
+        if (!owned_by_caller(c)) return 0;
+        if (c.emptied && !c.text_set) c.cleared = send_empty(c.fd);
+        if (c.cleared) {
+            copies.swap(c.copies);
+            blank_sent = true;
+        }
+        close(c.fd);
+        c.fd = -1;
+        c.open = false;
+        c.owner = {};
+    }
+    // tmux's commands take a while; the clipboard is free meanwhile.
+    if (blank_sent) forget_copies(std::move(copies), true);
     return 1;
+}
+
+void clipboard_forget_copies() {
+    ClipboardState& c = clipboard();
+    std::vector<std::string> copies;
+    {
+        std::lock_guard<std::mutex> guard(c.lock);
+        copies.swap(c.copies);
+    }
+    forget_copies(std::move(copies), false);
 }
 
 void set_clipboard_terminal(const std::string& path) {

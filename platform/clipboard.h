@@ -36,8 +36,15 @@ BOOL EmptyClipboard();
 // CF_UNICODETEXT only: sends the zero-terminated UTF-16 text of the block to
 // the terminal. On success the clipboard owns the block until it is emptied.
 HANDLE SetClipboardData(UINT format, HANDLE block);
-// An emptied clipboard that received no text is sent as empty.
+// An emptied clipboard that received no text is sent as empty. Inside tmux,
+// an empty clipboard (emptied, or an empty text) is sent as one blank, and
+// then tmux's paste buffers holding a text sent earlier, or that blank, are
+// deleted (in the tmux servers this one is nested in too).
 BOOL CloseClipboard();
+
+// Deletes tmux's paste buffers holding a text sent to the clipboard, without
+// the terminal: for when it has gone.
+void clipboard_forget_copies();
 
 // The terminal the clipboard writes to; "/dev/tty" unless a test points it
 // at a pseudo-terminal of its own.

@@ -4,6 +4,7 @@ Each TmuxSession runs one command in its own tmux server (its own socket),
 so tests may run side by side without seeing each other's panes.
 """
 import os
+import re
 import shlex
 import subprocess
 import tempfile
@@ -26,6 +27,14 @@ def _zombie_status(pid):
         return None
     wait_status = int(fields[-1])
     return wait_status >> 8 if wait_status & 0x7F == 0 else -(wait_status & 0x7F)
+
+
+def tmux_buffers(socket):
+    """Every paste buffer of the tmux server on socket (a -L name), by name."""
+    def run(*args):
+        return subprocess.run(["tmux", "-L", socket, *args], capture_output=True, text=True).stdout
+    names = [n for n in run("list-buffers", "-F", "#{buffer_name}").split("\n") if n]
+    return {name: run("show-buffer", "-b", name) for name in names}
 
 
 class TmuxSession:
@@ -82,6 +91,14 @@ class TmuxSession:
         """tmux's newest paste buffer (where a clipboard sequence lands), or '' when none."""
         return self._tmux("show-buffer", check=False)
 
+    def buffers(self):
+        """Every paste buffer of this session's tmux server, by name: {name: content}."""
+        return tmux_buffers(self.socket)
+
+    def pane_pid(self):
+        """The process the pane runs (the program, once the start-up shell has exec'd it)."""
+        return int(self._tmux("display-message", "-p", "-t", self.target, "#{pane_pid}").strip())
+
     def wait_for(self, text, timeout=20.0):
         deadline = time.time() + timeout
         while True:
@@ -135,6 +152,28 @@ class TmuxSession:
                 raise ScreenTimeout("program still running after %.0fs:\n%s" % (timeout, self.screen()))
             time.sleep(0.1)
 
+    def killed_by(self, timeout=20.0):
+        """The signal that ended the program, or None when it exited. tmux 3.3
+        keeps no status for a pane killed by a signal, only its note on the
+        dead pane ("Pane is dead (signal N, ...)")."""
+        deadline = time.time() + timeout
+        while True:
+            state = self._tmux("display-message", "-p", "-t", self.target,
+                               "#{pane_dead} #{pane_pid} #{pane_dead_status}").split()
+            if state and state[0] == "1":
+                if len(state) == 3:
+                    return None
+                # Not reaped yet (or never, see exit_status): the zombie knows.
+                status = _zombie_status(state[1])
+                if status is not None:
+                    return -status if status < 0 else None
+                found = re.search(r"Pane is dead \(signal (\d+)", self.screen())
+                if found:
+                    return int(found.group(1))
+            if time.time() > deadline:
+                raise ScreenTimeout("program still running after %.0fs:\n%s" % (timeout, self.screen()))
+            time.sleep(0.1)
+
     def close(self):
         self._tmux("kill-server", check=False)
         if self.output_path and os.path.exists(self.output_path):
@@ -145,3 +184,58 @@ class TmuxSession:
 
     def __exit__(self, *exc):
         self.close()
+
+
+class NestedTmuxSession(TmuxSession):
+    """The command in a tmux (the inner server) that runs in a pane of another
+    (this session's server, the outer one), as when tmux is started inside
+    tmux. Both keep clipboard texts as paste buffers (set-clipboard on), and
+    the inner one passes them on to the outer one, its terminal. Keys, screen
+    and buffers() are the outer side's; inner_buffers() and pane_pid() the
+    inner one's."""
+
+    def __init__(self, argv, env=None, width=100, height=30, capture_output=False):
+        self.inner_socket = "zeyla-inner-" + uuid.uuid4().hex[:12]
+        fd, self.inner_config = tempfile.mkstemp(prefix="zeyla-tmux-", suffix=".conf")
+        with os.fdopen(fd, "w") as f:
+            f.write("set -g set-clipboard on\n"
+                    "set -as terminal-features ',tmux*:clipboard'\n"
+                    "set -g default-terminal tmux-256color\n"
+                    "set -g status off\n"
+                    "set -g remain-on-exit on\n")
+        inner_env = dict(env or {})
+        exports = " ".join("%s=%s" % (k, shlex.quote(v)) for k, v in inner_env.items())
+        command = "env %s %s" % (exports, " ".join(shlex.quote(a) for a in argv)) if exports else \
+            " ".join(shlex.quote(a) for a in argv)
+        super().__init__(["tmux", "-L", self.inner_socket, "-f", self.inner_config, "new-session",
+                          "sh -c 'sleep 0.3; exec \"$0\" \"$@\"' " + command],
+                         env=env, width=width, height=height, capture_output=capture_output)
+
+    def _inner(self, *args):
+        return subprocess.run(["tmux", "-L", self.inner_socket, *args], capture_output=True, text=True).stdout
+
+    def inner_buffers(self):
+        return tmux_buffers(self.inner_socket)
+
+    def pane_pid(self):
+        return int(self._inner("display-message", "-p", "#{pane_pid}").strip())
+
+    def exit_status(self, timeout=20.0):
+        deadline = time.time() + timeout
+        while True:
+            state = self._inner("display-message", "-p", "#{pane_dead} #{pane_pid} #{pane_dead_status}").split()
+            if state and state[0] == "1":
+                if len(state) == 3:
+                    return int(state[2])
+                status = _zombie_status(state[1])
+                if status is not None:
+                    return status
+            if time.time() > deadline:
+                raise ScreenTimeout("program still running after %.0fs:\n%s" % (timeout, self.screen()))
+            time.sleep(0.1)
+
+    def close(self):
+        self._inner("kill-server")
+        super().close()
+        if os.path.exists(self.inner_config):
+            os.unlink(self.inner_config)

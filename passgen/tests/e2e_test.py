@@ -1,14 +1,22 @@
 """Corvane end to end in tmux: German locale, a refused length, a list of
-passwords with accented letters, a copy into tmux's clipboard and its clearing."""
+passwords with accented letters, a copy into tmux's clipboard and its clearing;
+the clearing when the program ends early (Esc, signals, the terminal closing)
+and in a tmux nested in another.
+
+Run one test by naming it after the program: e2e_test.py PROGRAM Class.test"""
 import base64
+import os
+import re
+import signal
 import sys
 import time
 import unittest
 
-from tmux_harness import TmuxSession
+from tmux_harness import NestedTmuxSession, TmuxSession
 
 PROGRAM = sys.argv[1] if len(sys.argv) > 1 else "Corvane"
-CLEAR = b"\x1b]52;c;\x07"
+# Inside tmux the clipboard is cleared by a single blank: tmux ignores an empty one.
+CLEAR = b"\x1b]52;c;IA==\x07"
 
 
 def wait_until(check, timeout, what):
@@ -75,15 +83,112 @@ class CorvaneEndToEnd(unittest.TestCase):
             buffer = wait_until(lambda: s.paste_buffer(), 5, "tmux's buffer")
             self.assertEqual(buffer, passwords[0])
 
-            output = wait_until(lambda: CLEAR in s.output() and s.output(), 10, "the clearing sequence")
+            # No paste buffer holds the password once cleared, nor the blank
+            # that replaced it.
+            wait_until(lambda: not holding(s.buffers(), passwords[0]), 10, "the password to leave tmux")
             self.assertGreater(time.time() - copied_at, 1.0)
+            output = s.output()
             self.assertLess(output.index(sequence), output.index(CLEAR))
+            wait_until(lambda: s.buffers() == {}, 5, "the blank to leave tmux")
 
+            # Copied again with the clearing far off, then the program is
+            # left: the clearing is carried out before it ends.
+            s.keys("Escape")
+            s.wait_for("[24 ")
+            s.keys("Tab", "Tab", "Tab", "BSpace")
+            s.type("600")
+            s.keys("Tab", "Enter")
+            s.wait_for("Erzeugte Passwörter")
+            password = s.lines()[5][4:4 + 24]
+            s.keys("Enter")
+            s.wait_for("in 600 Sekunden")
+            self.assertTrue(holding(s.buffers(), password), s.buffers())
             s.keys("Escape")
             s.wait_for("[24 ")
             s.keys("Escape")
             self.assertEqual(s.exit_status(), 0)
+            self.assertEqual(s.buffers(), {})
+
+
+def holding(buffers, text):
+    return [name for name, content in buffers.items() if content == text]
+
+
+def copy_first_password(s, clear_seconds):
+    """From the first options form (English): 2 passwords of 20 characters,
+    the clearing time given, Generate; Enter copies the first. Returns it."""
+    s.wait_for("Choose language")
+    s.keys("Escape")
+    s.wait_for("Length:")
+    s.keys("BSpace", "BSpace")
+    s.type("20")
+    s.keys("Tab", "BSpace")
+    s.type("2")
+    s.keys("Tab", "Tab", "BSpace")
+    s.type(str(clear_seconds))
+    s.keys("Tab", "Enter")
+    s.wait_for("Generated Passwords")
+    password = s.lines()[5][4:4 + 20]
+    s.keys("Enter")
+    s.wait_for("Clipboard will be cleared in %d seconds." % clear_seconds)
+    return password
+
+
+class CorvaneLeavesNoPasswordInTmux(unittest.TestCase):
+    def assert_cleared_when_ended(self, end, signal_number):
+        with TmuxSession([PROGRAM]) as s:
+            password = copy_first_password(s, 600)
+            self.assertTrue(holding(s.buffers(), password), s.buffers())
+            end(s)
+            # The program still ends by the signal, once the clipboard is cleared.
+            self.assertEqual(s.killed_by(), signal_number)
+            self.assertEqual(s.buffers(), {})
+
+    def test_sigterm(self):
+        self.assert_cleared_when_ended(lambda s: os.kill(s.pane_pid(), signal.SIGTERM), signal.SIGTERM)
+
+    def test_ctrl_c(self):
+        self.assert_cleared_when_ended(lambda s: s.keys("C-c"), signal.SIGINT)
+
+    def test_terminal_closed(self):
+        # The pane goes away with its terminal; the server stays for the
+        # other window, and its buffers must not keep the password.
+        with TmuxSession([PROGRAM]) as s:
+            password = copy_first_password(s, 600)
+            pid = s.pane_pid()
+            s._tmux("new-window", "-d", "sleep 600")
+            self.assertTrue(holding(s.buffers(), password), s.buffers())
+            s._tmux("kill-pane", "-t", s.target)
+            wait_until(lambda: not process_alive(pid), 10, "the program to end")
+            self.assertFalse(holding(s.buffers(), password), s.buffers())
+
+    def test_nested_tmux_outer_buffers(self):
+        with NestedTmuxSession([PROGRAM], capture_output=True) as s:
+            password = copy_first_password(s, 2)
+            # The copy reached both servers, the outer one as the inner one's terminal.
+            wait_until(lambda: holding(s.buffers(), password), 5, "the copy in the outer tmux")
+            self.assertTrue(holding(s.inner_buffers(), password), s.inner_buffers())
+            wait_until(lambda: not holding(s.buffers(), password), 10, "the password to leave the outer tmux")
+            self.assertFalse(holding(s.inner_buffers(), password), s.inner_buffers())
+            # The outer terminal was also sent the blank that replaces the
+            # password where a terminal keeps one clipboard of its own.
+            sent = re.findall(rb"\x1b\]52;[a-z]*;([A-Za-z0-9+/=]*)", s.output())
+            self.assertEqual(sent, [base64.b64encode(password.encode("utf-8")), b"IA=="])
+            s.keys("Escape")
+            s.wait_for("Length:")
+            s.keys("Escape")
+            self.assertEqual(s.exit_status(), 0)
+            self.assertEqual(s.inner_buffers(), {})
+            wait_until(lambda: s.buffers() == {}, 5, "the blank to leave the outer tmux")
+
+
+def process_alive(pid):
+    try:
+        with open("/proc/%d/stat" % pid) as f:
+            return f.read().rsplit(")", 1)[1].split()[0] != "Z"
+    except OSError:
+        return False
 
 
 if __name__ == "__main__":
-    unittest.main(argv=sys.argv[:1])
+    unittest.main(argv=sys.argv[:1] + sys.argv[2:])

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 #include <stdexcept>
 #include <string>
@@ -214,6 +215,97 @@ TEST(Generator, FailingSourceEndsTheCall) {
     EXPECT_EQ(random_below(1), 0u);
     const auto single = generate_passwords(options(false, false, true, false, false, 1, 3, "012345678"));
     EXPECT_EQ(single, (std::vector<std::string>{"9", "9", "9"}));
+}
+
+// The generator as described draw by draw, one 32-bit value per draw from
+// the script, for comparison with the real one.
+std::vector<std::string> reference_passwords(const GenOptions& o, std::size_t& next) {
+    auto below = [&](std::uint32_t n) -> std::uint32_t {
+        if (n < 2) return 0;
+        const std::uint64_t limit = 4294967295u - (4294967295u % n);
+        for (;;) {
+            const std::uint32_t r = scripted_values[next++ % scripted_values.size()];
+            if (r < limit) return r % n;
+        }
+    };
+    std::vector<std::string> required;
+    const std::pair<bool, std::string> classes[] = {{o.upper, kUpper},
+                                                    {o.lower, kLower},
+                                                    {o.digits, kDigits},
+                                                    {o.accented, accented_bytes()},
+                                                    {o.symbols, kSymbols}};
+    std::string pool;
+    for (const auto& [on, members] : classes) {
+        if (!on) continue;
+        std::string kept;
+        for (char c : members)
+            if (o.exclude.find(c) == std::string::npos) kept += c;
+        if (o.guarantee_each_class) required.push_back(kept);
+    }
+    for (const auto& e : build_charset(o.upper, o.lower, o.digits, o.accented, o.symbols))
+        if (o.exclude.find(e[0]) == std::string::npos) pool += e;
+    std::vector<std::string> out;
+    for (int p = 0; p < o.quantity; ++p) {
+        std::string chosen;
+        for (const auto& members : required) chosen += members[below(static_cast<std::uint32_t>(members.size()))];
+        while (chosen.size() < static_cast<std::size_t>(o.length))
+            chosen += pool[below(static_cast<std::uint32_t>(pool.size()))];
+        for (std::size_t i = chosen.size() - 1; i >= 1; --i)
+            std::swap(chosen[i], chosen[below(static_cast<std::uint32_t>(i + 1))]);
+        out.push_back(chosen);
+    }
+    return out;
+}
+
+std::atomic<int> blocks_until_failure{0};
+bool source_failing_later(unsigned char* buffer, std::size_t size) {
+    if (blocks_until_failure.fetch_sub(1) <= 0) return false;
+    return scripted_source(buffer, size);
+}
+
+TEST(Generator, BlockReadsDrawTheSameValuesInTheSameOrder) {
+    SourceGuard guard;
+    // Values over the whole 32-bit range, with the ones every bound rejects
+    // (0xFFFFFFFF) and the largest accepted for the pool of 151; a prime
+    // count, so that the script never lines up with a block of the source.
+    scripted_values.clear();
+    std::uint64_t state = 12345;
+    for (int i = 0; i < 10007; ++i) {
+        state = state * 6364136223846793005u + 1442695040888963407u;
+        scripted_values.push_back(static_cast<std::uint32_t>(state >> 32));
+    }
+    for (std::size_t i = 0; i < scripted_values.size(); i += 97) scripted_values[i] = 0xFFFFFFFFu;
+    for (std::size_t i = 50; i < scripted_values.size(); i += 89)
+        scripted_values[i] = 4294967295u - 4294967295u % 151 - 1;
+    set_random_source(scripted_source);
+
+    // Small requests, and ones large enough to be read ahead on another thread.
+    const GenOptions cases[] = {
+        options(true, true, true, true, true, 16, 20),
+        options(true, false, true, false, true, 7, 30, "0!A", true),
+        options(false, true, false, true, false, 33, 10, "", false),
+        options(true, true, true, true, true, 2000, 400),
+        options(false, false, true, false, false, 4096, 200, "13579"),
+    };
+    for (const GenOptions& o : cases) {
+        scripted_next = 0;
+        const auto real = generate_passwords(o);
+        std::size_t next = 0;
+        const auto expected = reference_passwords(o, next);
+        ASSERT_EQ(real.size(), expected.size());
+        for (std::size_t i = 0; i < real.size(); ++i)
+            ASSERT_EQ(real[i], expected[i]) << "length " << o.length << " password " << i;
+    }
+}
+
+TEST(Generator, SourceFailingMidwayEndsALargeCall) {
+    SourceGuard guard;
+    scripted_values = {7, 11, 13};
+    set_random_source(source_failing_later);
+    for (int blocks : {0, 1, 5, 40}) {
+        blocks_until_failure = blocks;
+        EXPECT_EQ(refusal(options(true, true, true, true, true, 2000, 10000)), "BCryptGenRandom failed") << blocks;
+    }
 }
 
 TEST(Generator, RandomBelowIsUniform) {

@@ -1,12 +1,14 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <map>
 #include <string>
 #include <vector>
 
 #include "clipboard.h"
 #include "clipboard_copy.h"
 #include "clipboard_terminal.h"
+#include "clipboard_tmux_server.h"
 #include "curses_screen.h"
 #include "i18n.h"
 #include "password_list.h"
@@ -60,14 +62,41 @@ TEST(ClipboardText, NoTerminalIsAFailure) {
     set_clipboard_terminal("/dev/tty");
 }
 
-TEST(ClipboardText, TimerSleepsThenEmpties) {
+TEST(ClearTimer, ClearsWhenDueAndWhatIsWaitingAtTheEnd) {
     ClipboardTerminal terminal;
+    const std::string clear = "\x1b]52;c;\a";
     const auto start = std::chrono::steady_clock::now();
-    EXPECT_EQ(clipboard_clear_after(new std::int32_t(1)), 0);
+    ASSERT_TRUE(schedule_clipboard_clear(1));
+    ASSERT_TRUE(schedule_clipboard_clear(600));  // does not put off the first
+    EXPECT_EQ(terminal.read(300), "");
+    EXPECT_EQ(terminal.read(3000), clear);
     EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
-    EXPECT_EQ(terminal.read(), "\x1b]52;c;\a");
-    EXPECT_EQ(clipboard_clear_after(nullptr), 0);  // no wait without a parameter
-    EXPECT_EQ(terminal.read(), "\x1b]52;c;\a");
+    EXPECT_EQ(terminal.read(300), "");  // the second is still waiting
+
+    // The end of the program carries it out at once, and only once.
+    clear_clipboard_now();
+    EXPECT_EQ(terminal.read(), clear);
+    clear_clipboard_now();
+    EXPECT_EQ(terminal.read(300), "");
+
+    // A copy after that starts the timer again.
+    ASSERT_TRUE(schedule_clipboard_clear(1));
+    EXPECT_EQ(terminal.read(3000), clear);
+    clear_clipboard_now();
+    EXPECT_EQ(terminal.read(300), "");
+}
+
+TEST(ClearTimer, WithoutTheTerminalTmuxStillLosesTheCopy) {
+    ClipboardTerminal terminal;
+    TmuxServer server;
+    server.enter();
+    ASSERT_TRUE(clipboard_set_text("pw\xE0"));
+    server.set_buffer("buffer0", "pw\xC3\xA0");  // what tmux made of the sequence
+    server.set_buffer("buffer1", "kept");
+    set_clipboard_terminal("/nonexistent/tty");
+    clipboard_clear();
+    EXPECT_EQ(server.buffers(), (std::map<std::string, std::string>{{"buffer1", "kept"}}));
+    server.leave();
 }
 
 TEST_F(PasswordList, EmptyListShowsABoxInsteadOfAMenu) {

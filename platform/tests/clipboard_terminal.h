@@ -4,6 +4,7 @@
 
 #include <poll.h>
 #include <pty.h>
+#include <cstdlib>
 #include <stdexcept>
 #include <string>
 #include <termios.h>
@@ -20,8 +21,15 @@ public:
         cfmakeraw(&raw);
         tcsetattr(slave_, TCSANOW, &raw);
         set_clipboard_terminal(name_);
+        // Outside tmux unless a test says otherwise, wherever the tests run.
+        if (const char* tmux = std::getenv("TMUX")) saved_tmux_ = tmux;
+        unsetenv("TMUX");
     }
     ~ClipboardTerminal() {
+        if (saved_tmux_.empty())
+            unsetenv("TMUX");
+        else
+            setenv("TMUX", saved_tmux_.c_str(), 1);
         set_clipboard_terminal("/dev/tty");
         close(slave_);
         close(master_);
@@ -47,4 +55,5 @@ private:
     int master_ = -1;
     int slave_ = -1;
     char name_[256] = {};
+    std::string saved_tmux_;
 };
