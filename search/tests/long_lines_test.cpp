@@ -163,7 +163,8 @@ TEST_F(LongLines, SameFilesAsGrepPerl) {
     }
     const char* const expressions[] = {"foo.*bar",   "\\d{4}$",       "^[a-h]",  "bar\\r?$",    "q[0-3]+_",
                                        "(ab|cd){2}", "\\bx+y\\b",     "FOO\\r$", "z{3,}",      "h(?=g\\.)",
-                                       "[^a-z]{6}",  "(a|b)*cde",     "0[0-9]1", "(?<=_)x..y", "ab.{100}ba"};
+                                       "[^a-z]{6}",  "(a|b)*cde",     "0[0-9]1", "(?<=_)x..y", "ab.{100}ba",
+                                       "zq",         "h-q"};
     for (const char* expression : expressions) {
         const Found f = search(content(expression));
         const std::set<std::string> grep =
