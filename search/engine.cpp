@@ -11,6 +11,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <string_view>
 #include <thread>
 #include <unistd.h>
 
@@ -26,10 +27,14 @@ namespace {
 // The expression engine keeps its backtracking on its own stack, so a worker
 // needs no more than an ordinary thread.
 constexpr std::size_t kWorkerStackBytes = std::size_t{8} << 20;
+// Waiting workers are woken when this many candidates have piled up, and at the walk's end.
+constexpr std::size_t kWakeEvery = 16;
 
 // tolower of the default locale, without a library call per byte: the
 // program folds the ASCII letters only, whatever locale curses sets.
 inline char ascii_lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+
+bool wildcard_matches(std::string_view pattern, std::string_view name);
 
 void write_error_line(const std::string& line) {
     // One write per line, so that lines from several workers stay whole.
@@ -153,9 +158,9 @@ bool compile_expression(SearchRegex& out, const std::string& text, const char* w
 }
 
 bool name_passes(const WalkEntry& entry, const Options& options, const SearchRegex* filenameRegex) {
-    const std::string name = entry.name;
+    const std::string_view name = entry.name;
     if (!options.filenamePattern.empty() && options.filenamePattern != "*" &&
-        !wildcard_match(options.filenamePattern, name))
+        !wildcard_matches(options.filenamePattern, name))
         return false;
     if (filenameRegex) {
         std::size_t start = 0;
@@ -235,12 +240,15 @@ std::vector<MatchInfo> search_files(const Options& options, std::uint64_t& candi
         walk_directory(root.native(), options.recursive, [&](const WalkEntry& entry) {
             if (!name_passes(entry, options, nameRegex)) return;
             std::size_t count = 0;
+            bool wake = false;
             {
                 std::lock_guard<std::mutex> lock(shared.queueMutex);
                 shared.candidates.push_back(entry.path);
                 count = shared.candidates.size();
+                // Waking a worker per candidate costs more than a quick candidate itself.
+                wake = (count - shared.next) % kWakeEvery == 1;
             }
-            shared.queueGrew.notify_one();
+            if (wake) shared.queueGrew.notify_one();
             if (workers.size() < count) add_worker();
         });
     } catch (...) {
@@ -302,7 +310,11 @@ std::string make_snippet(const std::string& line, const std::string& contentPatt
     return line;
 }
 
-bool wildcard_match(const std::string& pattern, const std::string& name) {
+bool wildcard_match(const std::string& pattern, const std::string& name) { return wildcard_matches(pattern, name); }
+
+namespace {
+
+bool wildcard_matches(std::string_view pattern, std::string_view name) {
     // Greedy matching with one remembered '*': the same answers as the full
     // table of prefixes, in time close to the name's length.
     std::size_t p = 0;
@@ -326,6 +338,8 @@ bool wildcard_match(const std::string& pattern, const std::string& name) {
     while (p < pattern.size() && pattern[p] == '*') ++p;
     return p == pattern.size();
 }
+
+}  // namespace
 
 std::string to_lower(const std::string& s) {
     std::string out(s);
