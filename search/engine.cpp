@@ -27,8 +27,9 @@ namespace {
 // The expression engine keeps its backtracking on its own stack, so a worker
 // needs no more than an ordinary thread.
 constexpr std::size_t kWorkerStackBytes = std::size_t{8} << 20;
-// Waiting workers are woken when this many candidates have piled up, and at the walk's end.
-constexpr std::size_t kWakeEvery = 16;
+// Candidates reach the workers in batches of this many, or after this wait, and at the walk's end.
+constexpr std::size_t kBatchSize = 32;
+constexpr auto kBatchWait = std::chrono::milliseconds(2);
 
 // tolower of the default locale, without a library call per byte: the
 // program folds the ASCII letters only, whatever locale curses sets.
@@ -222,7 +223,6 @@ std::vector<MatchInfo> search_files(const Options& options, std::uint64_t& candi
     // A worker joins for each new candidate until there are as many as wanted:
     // never more workers than candidates.
     const auto add_worker = [&] {
-        if (startError || workers.size() >= wanted) return;
         try {
             workers.reserve(workers.size() + 1);
             auto worker = std::make_unique<WorkerThread>();
@@ -236,21 +236,33 @@ std::vector<MatchInfo> search_files(const Options& options, std::uint64_t& candi
     };
     const SearchRegex* nameRegex = options.useFilenameRegex ? &filenameRegex : nullptr;
     std::exception_ptr walkError;
+    // The walk hands candidates on in small batches, so that it rarely meets
+    // the workers at the lock; a batch also goes when it has waited a moment.
+    std::vector<std::string> batch;
+    auto batchStart = std::chrono::steady_clock::now();
+    std::size_t sinceClock = 0;
+    const auto hand_on = [&] {
+        std::size_t count = 0;
+        {
+            std::lock_guard<std::mutex> lock(shared.queueMutex);
+            for (std::string& path : batch) shared.candidates.push_back(std::move(path));
+            count = shared.candidates.size();
+        }
+        batch.clear();
+        shared.queueGrew.notify_all();
+        while (workers.size() < count && workers.size() < wanted && !startError) add_worker();
+    };
     try {
         walk_directory(root.native(), options.recursive, [&](const WalkEntry& entry) {
+            if (!batch.empty() && ++sinceClock % 256 == 0 &&
+                std::chrono::steady_clock::now() - batchStart > kBatchWait)
+                hand_on();
             if (!name_passes(entry, options, nameRegex)) return;
-            std::size_t count = 0;
-            bool wake = false;
-            {
-                std::lock_guard<std::mutex> lock(shared.queueMutex);
-                shared.candidates.push_back(entry.path);
-                count = shared.candidates.size();
-                // Waking a worker per candidate costs more than a quick candidate itself.
-                wake = (count - shared.next) % kWakeEvery == 1;
-            }
-            if (wake) shared.queueGrew.notify_one();
-            if (workers.size() < count) add_worker();
+            if (batch.empty()) batchStart = std::chrono::steady_clock::now();
+            batch.push_back(entry.path);
+            if (batch.size() >= kBatchSize) hand_on();
         });
+        hand_on();
     } catch (...) {
         walkError = std::current_exception();
     }

@@ -49,7 +49,7 @@ bool read_line_at(int fd, std::uint64_t start, std::string& line) {
 }
 
 // Line feeds in the file before offset: the part from base on is still in
-// buf, the rest is read again. Counted only for the one passing line, so
+// buf (the current block), the rest is read again. Counted only for the one passing line, so
 // that files without a hit never pay for counting.
 std::uint64_t feeds_before(int fd, std::uint64_t offset, const char* buf, std::uint64_t base) {
     std::uint64_t feeds = 0;
@@ -168,8 +168,7 @@ bool scan_for_expression(int fd, const SearchRegex& regex, const FoldedNeedle* n
     const char* const buf = buffer.data();
     std::uint64_t base = 0;         // file offset of buf[0]
     std::uint64_t lineOffset = 0;   // file offset of the line being tested
-    const char* lineBlock = buf;    // buf while it still holds that line's start, else null
-    const auto line_number = [&] { return feeds_before(fd, lineOffset, lineBlock, base) + 1; };
+    const auto line_number = [&] { return feeds_before(fd, lineOffset, buf, base) + 1; };
     const auto passes = [&](const char* text, std::size_t size) {
         if (needle && needle->find(text, size) == std::string::npos) return false;
         switch (regex.search(text, size, matchStart, matchEnd)) {
@@ -191,7 +190,6 @@ bool scan_for_expression(int fd, const SearchRegex& regex, const FoldedNeedle* n
         const ssize_t n = read_some(fd, buffer.data(), kBlockBytes);
         if (n < 0) return false;
         size = static_cast<std::size_t>(n);
-        if (inLong) lineBlock = nullptr;  // the long line began in an earlier block
         if (size == 0) {
             // The last line, without a line feed.
             if (!inLong || !passes(longLine.data(), longLine.size())) return false;
@@ -216,7 +214,6 @@ bool scan_for_expression(int fd, const SearchRegex& regex, const FoldedNeedle* n
             longLine.clear();
             p = static_cast<std::size_t>(feed - buf) + 1;
         }
-        lineBlock = buf;
         while (p < size) {
             const std::size_t found = candidate(buf + p, size - p);
             if (found == std::string::npos) {
