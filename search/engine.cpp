@@ -272,10 +272,6 @@ std::vector<MatchInfo> search_files(const Options& options, std::uint64_t& candi
         candidatesScanned = walkError ? 0 : shared.candidates.size();
     }
     shared.queueGrew.notify_all();
-    if (workers.empty() && !walkError && !shared.candidates.empty()) {
-        // Not even one worker could start: the calling thread is the worker.
-        search_worker(shared);
-    }
     for (auto& worker : workers) join_worker(*worker);
     threadsUsed = static_cast<std::uint32_t>(workers.size());
     elapsedSeconds = seconds_since(start);
