@@ -261,7 +261,7 @@ std::vector<MatchInfo> search_files(const Options& options, std::uint64_t& candi
             if (batch.empty()) batchStart = std::chrono::steady_clock::now();
             batch.push_back(entry.path);
             if (batch.size() >= kBatchSize) hand_on();
-        });
+        }, true);
         hand_on();
     } catch (...) {
         walkError = std::current_exception();
