@@ -8,6 +8,12 @@
 #include <unistd.h>
 #include <utility>
 #include <vector>
+#include <atomic>
+#include <condition_variable>
+#include <exception>
+#include <memory>
+#include <mutex>
+#include <thread>
 
 namespace {
 WalkEntry::Kind kind_of(const dirent& e, int folderFd) {
@@ -81,19 +87,18 @@ int descend_long_path(const std::string& path, std::string& rest) {
 bool WalkEntry::is_regular_file() const {
     if (kind == Kind::regular) return true;
     if (kind != Kind::symlink) return false;
+    if (linkToRegular >= 0) return linkToRegular == 1;
     struct stat st {};
     return fstatat(folderFd, name, &st, 0) == 0 && S_ISREG(st.st_mode);
 }
 
-void walk_directory(const std::string& root, bool recursive, const std::function<void(const WalkEntry&)>& visit) {
+namespace {
+
+// Walks below an open folder; takes ownership of dir.
+void walk_open_folder(DIR* dir, const std::string& path, bool recursive,
+                      const std::function<void(const WalkEntry&)>& visit) {
     std::vector<OpenFolder> open;
-    const int rootFd = open_any_length(root, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (rootFd >= 0) {
-        if (DIR* dir = fdopendir(rootFd))
-            open.push_back({dir, root});
-        else
-            close(rootFd);
-    }
+    open.push_back({dir, path});
     WalkEntry entry;
     try {
         while (!open.empty()) {
@@ -111,13 +116,212 @@ void walk_directory(const std::string& root, bool recursive, const std::function
             entry.name = e->d_name;
             visit(entry);
             if (recursive && entry.kind == WalkEntry::Kind::directory) {
-                if (DIR* dir = open_folder_at(folderFd, e->d_name)) open.push_back({dir, std::move(entry.path)});
+                if (DIR* sub = open_folder_at(folderFd, e->d_name)) open.push_back({sub, std::move(entry.path)});
             }
         }
     } catch (...) {
         for (OpenFolder& folder : open) closedir(folder.dir);
         throw;
     }
+}
+
+// One subfolder of the root, walked by a helper into a list of entries that
+// the calling thread then visits in order.
+struct Subtree {
+    std::string name;
+    std::mutex mutex;
+    std::condition_variable changed;
+    std::vector<WalkEntry> ready;  // walked, not yet visited
+    bool taken = false;            // by a helper, or by the calling thread itself
+    bool finished = false;
+    std::exception_ptr error;
+};
+
+struct Stopped {};
+
+class SubtreeHelpers {
+public:
+    SubtreeHelpers(int rootFd, const std::string& root, std::vector<std::unique_ptr<Subtree>>& subtrees)
+        : rootFd_(rootFd), root_(root), subtrees_(subtrees) {
+        for (unsigned i = 0; i < kHelpers; ++i) threads_.emplace_back([this] { run(); });
+    }
+    ~SubtreeHelpers() {
+        stop_ = true;
+        for (auto& subtree : subtrees_) {
+            std::lock_guard<std::mutex> lock(subtree->mutex);
+            subtree->changed.notify_all();
+        }
+        for (std::thread& t : threads_) t.join();
+    }
+    SubtreeHelpers(const SubtreeHelpers&) = delete;
+    SubtreeHelpers& operator=(const SubtreeHelpers&) = delete;
+
+    // True when the calling thread is to walk this subtree itself: no helper got to it.
+    bool take(Subtree& subtree) {
+        std::lock_guard<std::mutex> lock(takeMutex_);
+        if (subtree.taken) return false;
+        subtree.taken = true;
+        return true;
+    }
+
+private:
+    // Walked entries wait in batches; a helper far ahead of the visits waits for room.
+    static constexpr std::size_t kBatch = 256;
+    static constexpr std::size_t kMaxWaiting = 1 << 16;
+    static constexpr unsigned kHelpers = 4;
+
+    Subtree* next() {
+        std::lock_guard<std::mutex> lock(takeMutex_);
+        while (!stop_ && nextIndex_ < subtrees_.size()) {
+            Subtree& subtree = *subtrees_[nextIndex_++];
+            if (!subtree.taken) {
+                subtree.taken = true;
+                return &subtree;
+            }
+        }
+        return nullptr;
+    }
+
+    void hand_on(Subtree& subtree, std::vector<WalkEntry>& batch) {
+        std::unique_lock<std::mutex> lock(subtree.mutex);
+        subtree.changed.wait(lock, [&] { return stop_ || subtree.ready.size() < kMaxWaiting; });
+        if (stop_) throw Stopped{};
+        for (WalkEntry& e : batch) subtree.ready.push_back(std::move(e));
+        batch.clear();
+        subtree.changed.notify_all();
+    }
+
+    void walk(Subtree& subtree) {
+        std::vector<WalkEntry> batch;
+        DIR* dir = open_folder_at(rootFd_, subtree.name.c_str());
+        std::string path;
+        join(path, root_, subtree.name.c_str());
+        if (dir) {
+            walk_open_folder(dir, path, true, [&](const WalkEntry& entry) {
+                WalkEntry copy;
+                copy.path = entry.path;
+                copy.kind = entry.kind;
+                // The folder closes before the visit: what a link points to is asked now.
+                if (entry.kind == WalkEntry::Kind::symlink) copy.linkToRegular = entry.is_regular_file() ? 1 : 0;
+                batch.push_back(std::move(copy));
+                if (batch.size() == kBatch) hand_on(subtree, batch);
+            });
+        }
+        hand_on(subtree, batch);
+    }
+
+    void run() {
+        while (Subtree* subtree = next()) {
+            std::exception_ptr error;
+            try {
+                walk(*subtree);
+            } catch (const Stopped&) {
+                return;
+            } catch (...) {
+                error = std::current_exception();
+            }
+            std::lock_guard<std::mutex> lock(subtree->mutex);
+            subtree->error = error;
+            subtree->finished = true;
+            subtree->changed.notify_all();
+        }
+    }
+
+    int rootFd_;
+    const std::string& root_;
+    std::vector<std::unique_ptr<Subtree>>& subtrees_;
+    std::mutex takeMutex_;
+    std::size_t nextIndex_ = 0;
+    std::atomic<bool> stop_{false};
+    std::vector<std::thread> threads_;
+};
+
+void visit_walked(Subtree& subtree, const std::function<void(const WalkEntry&)>& visit) {
+    std::vector<WalkEntry> taken;
+    for (;;) {
+        bool finished = false;
+        {
+            std::unique_lock<std::mutex> lock(subtree.mutex);
+            subtree.changed.wait(lock, [&] { return !subtree.ready.empty() || subtree.finished; });
+            taken.swap(subtree.ready);
+            finished = subtree.finished;
+            if (subtree.error && taken.empty()) std::rethrow_exception(subtree.error);
+            subtree.changed.notify_all();
+        }
+        for (WalkEntry& entry : taken) {
+            const std::size_t slash = entry.path.rfind('/');
+            entry.name = entry.path.c_str() + (slash == std::string::npos ? 0 : slash + 1);
+            visit(entry);
+        }
+        taken.clear();
+        if (finished) {
+            std::lock_guard<std::mutex> lock(subtree.mutex);
+            if (subtree.ready.empty()) {
+                if (subtree.error) std::rethrow_exception(subtree.error);
+                return;
+            }
+        }
+    }
+}
+
+// The root's own entries on the calling thread; each subfolder's entries from a helper.
+void walk_in_parallel(DIR* rootDir, const std::string& root, const std::function<void(const WalkEntry&)>& visit) {
+    struct RootEntry {
+        std::string name;
+        WalkEntry::Kind kind;
+    };
+    std::vector<RootEntry> entries;
+    std::vector<std::unique_ptr<Subtree>> subtrees;
+    const int rootFd = dirfd(rootDir);
+    try {
+        while (const dirent* e = readdir(rootDir)) {
+            if (std::strcmp(e->d_name, ".") == 0 || std::strcmp(e->d_name, "..") == 0) continue;
+            entries.push_back({e->d_name, kind_of(*e, rootFd)});
+            if (entries.back().kind == WalkEntry::Kind::directory) {
+                subtrees.push_back(std::make_unique<Subtree>());
+                subtrees.back()->name = e->d_name;
+            }
+        }
+        SubtreeHelpers helpers(rootFd, root, subtrees);
+        std::size_t next = 0;
+        WalkEntry entry;
+        for (const RootEntry& e : entries) {
+            join(entry.path, root, e.name.c_str());
+            entry.kind = e.kind;
+            entry.folderFd = rootFd;
+            entry.name = e.name.c_str();
+            entry.linkToRegular = -1;
+            visit(entry);
+            if (e.kind != WalkEntry::Kind::directory) continue;
+            Subtree& subtree = *subtrees[next++];
+            if (helpers.take(subtree)) {
+                if (DIR* dir = open_folder_at(rootFd, e.name.c_str())) walk_open_folder(dir, entry.path, true, visit);
+            } else {
+                visit_walked(subtree, visit);
+            }
+        }
+    } catch (...) {
+        closedir(rootDir);
+        throw;
+    }
+    closedir(rootDir);
+}
+
+}  // namespace
+
+void walk_directory(const std::string& root, bool recursive, const std::function<void(const WalkEntry&)>& visit,
+                    bool inParallel) {
+    const int rootFd = open_any_length(root, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (rootFd < 0) return;
+    DIR* dir = fdopendir(rootFd);
+    if (!dir) {
+        close(rootFd);
+        return;
+    }
+    if (recursive && inParallel)
+        walk_in_parallel(dir, root, visit);
+    else
+        walk_open_folder(dir, root, recursive, visit);
 }
 
 int open_any_length(const std::string& path, int flags) {

@@ -11,6 +11,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <string_view>
 #include <thread>
 #include <unistd.h>
 
@@ -26,10 +27,15 @@ namespace {
 // The expression engine keeps its backtracking on its own stack, so a worker
 // needs no more than an ordinary thread.
 constexpr std::size_t kWorkerStackBytes = std::size_t{8} << 20;
+// Candidates reach the workers in batches of this many, or after this wait, and at the walk's end.
+constexpr std::size_t kBatchSize = 32;
+constexpr auto kBatchWait = std::chrono::milliseconds(2);
 
 // tolower of the default locale, without a library call per byte: the
 // program folds the ASCII letters only, whatever locale curses sets.
 inline char ascii_lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+
+bool wildcard_matches(std::string_view pattern, std::string_view name);
 
 void write_error_line(const std::string& line) {
     // One write per line, so that lines from several workers stay whole.
@@ -153,9 +159,9 @@ bool compile_expression(SearchRegex& out, const std::string& text, const char* w
 }
 
 bool name_passes(const WalkEntry& entry, const Options& options, const SearchRegex* filenameRegex) {
-    const std::string name = entry.name;
+    const std::string_view name = entry.name;
     if (!options.filenamePattern.empty() && options.filenamePattern != "*" &&
-        !wildcard_match(options.filenamePattern, name))
+        !wildcard_matches(options.filenamePattern, name))
         return false;
     if (filenameRegex) {
         std::size_t start = 0;
@@ -217,7 +223,6 @@ std::vector<MatchInfo> search_files(const Options& options, std::uint64_t& candi
     // A worker joins for each new candidate until there are as many as wanted:
     // never more workers than candidates.
     const auto add_worker = [&] {
-        if (startError || workers.size() >= wanted) return;
         try {
             workers.reserve(workers.size() + 1);
             auto worker = std::make_unique<WorkerThread>();
@@ -231,18 +236,33 @@ std::vector<MatchInfo> search_files(const Options& options, std::uint64_t& candi
     };
     const SearchRegex* nameRegex = options.useFilenameRegex ? &filenameRegex : nullptr;
     std::exception_ptr walkError;
+    // The walk hands candidates on in small batches, so that it rarely meets
+    // the workers at the lock; a batch also goes when it has waited a moment.
+    std::vector<std::string> batch;
+    auto batchStart = std::chrono::steady_clock::now();
+    std::size_t sinceClock = 0;
+    const auto hand_on = [&] {
+        std::size_t count = 0;
+        {
+            std::lock_guard<std::mutex> lock(shared.queueMutex);
+            for (std::string& path : batch) shared.candidates.push_back(std::move(path));
+            count = shared.candidates.size();
+        }
+        batch.clear();
+        shared.queueGrew.notify_all();
+        while (workers.size() < count && workers.size() < wanted && !startError) add_worker();
+    };
     try {
         walk_directory(root.native(), options.recursive, [&](const WalkEntry& entry) {
+            if (!batch.empty() && ++sinceClock % 256 == 0 &&
+                std::chrono::steady_clock::now() - batchStart > kBatchWait)
+                hand_on();
             if (!name_passes(entry, options, nameRegex)) return;
-            std::size_t count = 0;
-            {
-                std::lock_guard<std::mutex> lock(shared.queueMutex);
-                shared.candidates.push_back(entry.path);
-                count = shared.candidates.size();
-            }
-            shared.queueGrew.notify_one();
-            if (workers.size() < count) add_worker();
-        });
+            if (batch.empty()) batchStart = std::chrono::steady_clock::now();
+            batch.push_back(entry.path);
+            if (batch.size() >= kBatchSize) hand_on();
+        }, true);
+        hand_on();
     } catch (...) {
         walkError = std::current_exception();
     }
@@ -252,10 +272,6 @@ std::vector<MatchInfo> search_files(const Options& options, std::uint64_t& candi
         candidatesScanned = walkError ? 0 : shared.candidates.size();
     }
     shared.queueGrew.notify_all();
-    if (workers.empty() && !walkError && !shared.candidates.empty()) {
-        // Not even one worker could start: the calling thread is the worker.
-        search_worker(shared);
-    }
     for (auto& worker : workers) join_worker(*worker);
     threadsUsed = static_cast<std::uint32_t>(workers.size());
     elapsedSeconds = seconds_since(start);
@@ -302,7 +318,11 @@ std::string make_snippet(const std::string& line, const std::string& contentPatt
     return line;
 }
 
-bool wildcard_match(const std::string& pattern, const std::string& name) {
+bool wildcard_match(const std::string& pattern, const std::string& name) { return wildcard_matches(pattern, name); }
+
+namespace {
+
+bool wildcard_matches(std::string_view pattern, std::string_view name) {
     // Greedy matching with one remembered '*': the same answers as the full
     // table of prefixes, in time close to the name's length.
     std::size_t p = 0;
@@ -326,6 +346,8 @@ bool wildcard_match(const std::string& pattern, const std::string& name) {
     while (p < pattern.size() && pattern[p] == '*') ++p;
     return p == pattern.size();
 }
+
+}  // namespace
 
 std::string to_lower(const std::string& s) {
     std::string out(s);

@@ -48,14 +48,32 @@ bool read_line_at(int fd, std::uint64_t start, std::string& line) {
     }
 }
 
+// Line feeds in the file before offset: the part from base on is still in
+// buf (the current block), the rest is read again. Counted only for the one passing line, so
+// that files without a hit never pay for counting.
+std::uint64_t feeds_before(int fd, std::uint64_t offset, const char* buf, std::uint64_t base) {
+    std::uint64_t feeds = 0;
+    std::uint64_t readUpTo = offset;
+    if (buf && offset > base) {
+        feeds += static_cast<std::uint64_t>(std::count(buf, buf + (offset - base), '\n'));
+        readUpTo = base;
+    }
+    char chunk[65536];
+    for (std::uint64_t at = 0; at < readUpTo;) {
+        const ssize_t n = pread(fd, chunk, static_cast<std::size_t>(std::min<std::uint64_t>(sizeof chunk, readUpTo - at)),
+                                static_cast<off_t>(at));
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        feeds += static_cast<std::uint64_t>(std::count(chunk, chunk + n, '\n'));
+        at += static_cast<std::uint64_t>(n);
+    }
+    return feeds;
+}
+
 std::vector<char>& block_buffer(std::size_t size) {
     thread_local std::vector<char> buffer;
     if (buffer.size() < size) buffer.resize(size);
     return buffer;
-}
-
-std::uint64_t count_feeds(const char* from, const char* to) {
-    return static_cast<std::uint64_t>(std::count(from, to, '\n'));
 }
 
 // First position in [p, p + n) holding a or b, from memchr's fast scan.
@@ -106,8 +124,7 @@ bool scan_for_needle(int fd, const FoldedNeedle& needle, std::string& line, std:
     std::vector<char>& buffer = block_buffer(kBlockBytes + keep);
     char* const buf = buffer.data();
     std::uint64_t base = 0;       // file offset of buf[0]
-    std::size_t carried = 0;      // buf[0, carried): the previous block's tail, already counted
-    std::uint64_t feeds = 0;      // line feeds before base + carried
+    std::size_t carried = 0;      // buf[0, carried): the previous block's tail
     std::uint64_t lineStart = 0;  // file offset where the line at base + carried begins
     for (;;) {
         const ssize_t n = read_some(fd, buf + carried, kBlockBytes);
@@ -115,12 +132,10 @@ bool scan_for_needle(int fd, const FoldedNeedle& needle, std::string& line, std:
         const std::size_t size = carried + static_cast<std::size_t>(n);
         const std::size_t hit = needle.find(buf, size);
         const std::size_t upTo = hit == std::string::npos ? size : std::max(hit, carried);
-        if (const void* last = memrchr(buf + carried, '\n', upTo - carried)) {
-            feeds += count_feeds(buf + carried, buf + upTo);
+        if (const void* last = memrchr(buf + carried, '\n', upTo - carried))
             lineStart = base + static_cast<std::uint64_t>(static_cast<const char*>(last) - buf) + 1;
-        }
         if (hit != std::string::npos) {
-            number = feeds + 1;
+            number = feeds_before(fd, lineStart, buf, base) + 1;
             const auto* feed = static_cast<const char*>(std::memchr(buf + hit, '\n', size - hit));
             if (lineStart >= base && feed) {
                 line.assign(static_cast<const char*>(buf + (lineStart - base)), feed);
@@ -148,14 +163,19 @@ bool scan_for_expression(int fd, const SearchRegex& regex, const FoldedNeedle* n
         const char* at = find_either(data, size, lower, upper);
         return at ? static_cast<std::size_t>(at - data) : std::string::npos;
     };
-    std::uint64_t lines = 0;  // complete lines already passed
+
+    std::vector<char>& buffer = block_buffer(kBlockBytes);
+    const char* const buf = buffer.data();
+    std::uint64_t base = 0;         // file offset of buf[0]
+    std::uint64_t lineOffset = 0;   // file offset of the line being tested
+    const auto line_number = [&] { return feeds_before(fd, lineOffset, buf, base) + 1; };
     const auto passes = [&](const char* text, std::size_t size) {
         if (needle && needle->find(text, size) == std::string::npos) return false;
         switch (regex.search(text, size, matchStart, matchEnd)) {
             case SearchRegex::Outcome::match:
                 return true;
             case SearchRegex::Outcome::gave_up:
-                gaveUp(lines + 1);
+                gaveUp(line_number());
                 return false;
             case SearchRegex::Outcome::no_match:
                 break;
@@ -163,18 +183,17 @@ bool scan_for_expression(int fd, const SearchRegex& regex, const FoldedNeedle* n
         return false;
     };
 
-    std::vector<char>& buffer = block_buffer(kBlockBytes);
-    const char* const buf = buffer.data();
     std::string longLine;  // a line that runs past the block it started in
     bool inLong = false;
-    for (;;) {
+    for (std::size_t size = 0;;) {
+        base += size;
         const ssize_t n = read_some(fd, buffer.data(), kBlockBytes);
         if (n < 0) return false;
-        const auto size = static_cast<std::size_t>(n);
+        size = static_cast<std::size_t>(n);
         if (size == 0) {
             // The last line, without a line feed.
             if (!inLong || !passes(longLine.data(), longLine.size())) return false;
-            number = lines + 1;
+            number = line_number();
             line = std::move(longLine);
             return true;
         }
@@ -188,11 +207,10 @@ bool scan_for_expression(int fd, const SearchRegex& regex, const FoldedNeedle* n
             longLine.append(buf, feed);
             inLong = false;
             if (passes(longLine.data(), longLine.size())) {
-                number = lines + 1;
+                number = line_number();
                 line = std::move(longLine);
                 return true;
             }
-            ++lines;
             longLine.clear();
             p = static_cast<std::size_t>(feed - buf) + 1;
         }
@@ -200,12 +218,10 @@ bool scan_for_expression(int fd, const SearchRegex& regex, const FoldedNeedle* n
             const std::size_t found = candidate(buf + p, size - p);
             if (found == std::string::npos) {
                 // No passing line among the complete ones; a trailing part line waits for its rest.
-                if (const void* last = memrchr(buf + p, '\n', size - p)) {
-                    const std::size_t next = static_cast<std::size_t>(static_cast<const char*>(last) - buf) + 1;
-                    lines += count_feeds(buf + p, buf + next);
-                    p = next;
-                }
+                if (const void* last = memrchr(buf + p, '\n', size - p))
+                    p = static_cast<std::size_t>(static_cast<const char*>(last) - buf) + 1;
                 if (p < size) {
+                    lineOffset = base + p;
                     longLine.assign(buf + p, size - p);
                     inLong = true;
                 }
@@ -213,10 +229,9 @@ bool scan_for_expression(int fd, const SearchRegex& regex, const FoldedNeedle* n
             }
             const std::size_t at = p + found;
             std::size_t start = p;
-            if (const void* last = memrchr(buf + p, '\n', at - p)) {
+            if (const void* last = memrchr(buf + p, '\n', at - p))
                 start = static_cast<std::size_t>(static_cast<const char*>(last) - buf) + 1;
-                lines += count_feeds(buf + p, buf + start);
-            }
+            lineOffset = base + start;
             const auto* feed = static_cast<const char*>(std::memchr(buf + at, '\n', size - at));
             if (!feed) {
                 longLine.assign(buf + start, size - start);
@@ -225,11 +240,10 @@ bool scan_for_expression(int fd, const SearchRegex& regex, const FoldedNeedle* n
             }
             const std::size_t end = static_cast<std::size_t>(feed - buf);
             if (passes(buf + start, end - start)) {
-                number = lines + 1;
+                number = line_number();
                 line.assign(buf + start, end - start);
                 return true;
             }
-            ++lines;
             p = end + 1;
         }
     }

@@ -128,6 +128,14 @@ TEST(SearchExpression, ExponentialBacktrackingGivesUpInBoundedTime) {
     }
 }
 
+TEST(SearchExpression, WorkIsBoundedPerSubjectNotPerStartPosition) {
+    // Each start position alone is cheap enough; all of them together are not.
+    std::string runs;
+    for (int i = 0; i < 1000; ++i) runs += std::string(15, 'a') + "!";
+    EXPECT_EQ(first_match(compiled("(a|a)+$"), runs), "<gave up>");
+    EXPECT_EQ(first_match(compiled("(a|a)+$"), runs.substr(0, 16 * 3) + "a"), "a");
+}
+
 TEST(SearchExpression, WholeLongSubjects) {
     std::string digits(10000, '7');
     EXPECT_EQ(first_match(compiled("\\d+$"), digits + "x"), "<none>");

@@ -106,6 +106,44 @@ TEST_F(LongLines, EveryLineIsTestedWhole) {
     EXPECT_EQ(far.results[0].snippet, std::string(20000, 'x') + "[MATCH]needle at the end[/MATCH]");
 }
 
+TEST_F(LongLines, LineNumbersAndLinesAcrossBlocks) {
+    // Many blocks of short lines, a line longer than a block, then the hit.
+    std::string text;
+    for (int i = 0; i < 60000; ++i) text += "line " + std::to_string(i) + "\n";
+    text += std::string(700000, 'w') + "\n";
+    text += "tail Needle_here\r\n";
+    write("many.txt", text);
+    Options substring;
+    substring.rootPath = root_.string();
+    substring.useContentPattern = true;
+    substring.contentPattern = "needle_";
+    const struct {
+        const char* what;
+        Options options;
+        const char* snippet;
+    } cases[] = {
+        {"substring", substring, "tail [MATCH]Needle_[/MATCH]here\r"},
+        {"expression", content("nee+dle_h"), "tail [MATCH]Needle_h[/MATCH]ere\r"},
+        {"both", [&] {
+             Options o = content("[a-z]+\r$");
+             o.useContentPattern = true;
+             o.contentPattern = "needle";
+             return o;
+         }(),
+         "tail Needle_[MATCH]here\r[/MATCH]"},
+        {"every line a candidate", content("^t.*\r$"), "[MATCH]tail Needle_here\r[/MATCH]"},
+    };
+    for (const auto& c : cases) {
+        const Found f = search(c.options);
+        ASSERT_EQ(f.results.size(), 1u) << c.what;
+        EXPECT_EQ(f.results[0].firstMatchLine, 60002u) << c.what;
+        EXPECT_EQ(f.results[0].snippet, c.snippet) << c.what;
+    }
+    const Found longLine = search(content("^w+$"));
+    ASSERT_EQ(longLine.results.size(), 1u);
+    EXPECT_EQ(longLine.results[0].firstMatchLine, 60001u);
+}
+
 TEST_F(LongLines, TenMegabyteLineWithBacktrackingExpressionMatches) {
     std::string line;
     line.reserve(10u << 20);
@@ -163,7 +201,8 @@ TEST_F(LongLines, SameFilesAsGrepPerl) {
     }
     const char* const expressions[] = {"foo.*bar",   "\\d{4}$",       "^[a-h]",  "bar\\r?$",    "q[0-3]+_",
                                        "(ab|cd){2}", "\\bx+y\\b",     "FOO\\r$", "z{3,}",      "h(?=g\\.)",
-                                       "[^a-z]{6}",  "(a|b)*cde",     "0[0-9]1", "(?<=_)x..y", "ab.{100}ba"};
+                                       "[^a-z]{6}",  "(a|b)*cde",     "0[0-9]1", "(?<=_)x..y", "ab.{100}ba",
+                                       "zq",         "h-q"};
     for (const char* expression : expressions) {
         const Found f = search(content(expression));
         const std::set<std::string> grep =

@@ -1,6 +1,7 @@
 #include "dir_walk.h"
 
 #include <algorithm>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -70,4 +71,40 @@ TEST_F(TreeWalk, LinksToFilesCountAsFilesAndPathsJoinLikeTheLibrary) {
     EXPECT_EQ(regular, (std::vector<std::string>{"a.txt", "to-a"}));
     for (const std::string& p : paths) EXPECT_EQ(p.find("//"), std::string::npos) << p;
     EXPECT_TRUE(std::count(paths.begin(), paths.end(), (root_ / "a.txt").native()) == 1);
+}
+
+TEST_F(TreeWalk, HelpersKeepTheOrderAndWhatLinksPointTo) {
+    for (int i = 0; i < 12; ++i) {
+        const std::string top = "t" + std::to_string(i);
+        for (int j = 0; j < 40; ++j) write(top + "/s" + std::to_string(j % 5) + "/f" + std::to_string(j), "x");
+        fs::create_symlink(root_ / top / "s0" / "f0", root_ / top / "to-file");
+        fs::create_symlink(root_ / top, root_ / top / "s1" / "to-folder");
+        write("file" + std::to_string(i), "x");
+    }
+    write("big/" + std::string(3, 'b') + "/x", "x");
+    for (int j = 0; j < 300; ++j) write("big/many" + std::to_string(j), "x");
+    const auto listed = [&](bool inParallel) {
+        std::vector<std::pair<std::string, int>> seen;
+        walk_directory(root_.native(), true, [&](const WalkEntry& entry) {
+            EXPECT_EQ(fs::path(entry.path).filename().string(), entry.name);
+            seen.emplace_back(entry.path, static_cast<int>(entry.kind) * 2 + (entry.is_regular_file() ? 1 : 0));
+        }, inParallel);
+        return seen;
+    };
+    const auto sequential = listed(false);
+    ASSERT_EQ(sequential.size(), 12u * (40 + 5 + 3) + 12 + 1 + 1 + 1 + 300);
+    for (int round = 0; round < 5; ++round) EXPECT_EQ(listed(true), sequential);
+}
+
+TEST_F(TreeWalk, HelpersStopWhenTheVisitThrows) {
+    for (int i = 0; i < 6; ++i)
+        for (int j = 0; j < 150; ++j) write("t" + std::to_string(i) + "/f" + std::to_string(j), "x");
+    std::size_t visits = 0;
+    EXPECT_THROW(walk_directory(root_.native(), true,
+                                [&](const WalkEntry&) {
+                                    if (++visits == 200) throw std::runtime_error("enough");
+                                },
+                                true),
+                 std::runtime_error);
+    EXPECT_EQ(visits, 200u);
 }
