@@ -1,5 +1,4 @@
-// A thread with a stack of a chosen size: the regex engine recurses per
-// character, and std::thread offers no way to ask for more stack.
+// A thread with a stack of a chosen size, which std::thread offers no way to ask for.
 #pragma once
 
 #include <cstddef>
