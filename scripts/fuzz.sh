@@ -39,6 +39,10 @@ while IFS='|' read -r name binary seeds dict timeout; do
   fi
 done <"$dir/fuzz_targets.txt"
 
+if [ "${#summary[@]}" -eq 0 ]; then
+  echo "fuzz: no target named $*; the targets are listed in $dir/fuzz_targets.txt" >&2
+  exit 1
+fi
 printf '%s\n' "${summary[@]}"
 if [ "${#failed[@]}" -gt 0 ]; then
   echo "fuzz: findings in ${failed[*]}" >&2
