@@ -5,7 +5,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <curses.h>
-#include <string>
 
 #include "app.h"
 
