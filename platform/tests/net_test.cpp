@@ -111,6 +111,7 @@ TEST(Net, ShutdownSendThenOrderlyCloseOrReset) {
         SOCKET a = ::accept(l.s, nullptr, nullptr);
         ASSERT_NE(a, INVALID_SOCKET);
         ASSERT_TRUE(net_set_timeouts(c, 5000));
+        ASSERT_TRUE(net_set_timeouts(a, 5000));
 
         EXPECT_EQ(net_send(c, "end", 3, 0), 3);
         EXPECT_EQ(net_shutdown_send(c), 0);

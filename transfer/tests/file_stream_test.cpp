@@ -420,16 +420,38 @@ TEST(FileStream, ChunkBeyondTheAnnouncedSizeIsRefusedBeforeItsBytes) {
     EXPECT_TRUE(fs::is_empty(dst.path));
 }
 
-TEST(FileStream, ReadErrorOfTheRealFileSendsNoEndMarker) {
-    // Reading a folder through a file stream fails like a disk error does.
+TEST(FileStream, ReadErrorSendsNoEndMarker) {
     TempDir src;
-    std::ifstream in(src.path, std::ios::in | std::ios::binary);
-    ASSERT_TRUE(in.is_open());
-    SocketPair pair;
-    EXPECT_FALSE(send_stream(pair.a, "f", 5, in, 65536));
-    close_socket(pair.a);
-    const std::vector<std::uint8_t> header = {1, 0, 0, 0, 'f', 5, 0, 0, 0, 0, 0, 0, 0};
-    EXPECT_EQ(drain(pair.b), header);
+    // Reading a folder through a file stream fails as a disk error does.
+    std::ifstream folder(src.path, std::ios::in | std::ios::binary);
+    ASSERT_TRUE(folder.is_open());
+    // 192 KiB of a 1 MiB file read, then the disk fails.
+    FailingFile failing(192 * 1024, 1024 * 1024);
+    std::istream part_way(&failing);
+    const struct {
+        const char* what;
+        std::istream& in;
+        std::uint64_t size;
+        std::size_t whole_chunks;
+    } cases[] = {{"first read", folder, 5, 0}, {"part-way", part_way, 1024 * 1024, 3}};
+    for (const auto& c : cases) {
+        SocketPair pair;
+        // A sender that wrongly sent the end marker would wait for the close.
+        net_set_timeouts(pair.a.value, 2000);
+        std::vector<std::uint8_t> wire;
+        std::thread receiver([&] { wire = drain(pair.b); });
+        {
+            CaptureStdout cap;
+            EXPECT_FALSE(send_stream(pair.a, "f", c.size, c.in, 65536)) << c.what;
+        }
+        close_socket(pair.a);
+        receiver.join();
+        // Name length, name, size, then only the chunks read in full.
+        EXPECT_EQ(wire.size(), 13 + c.whole_chunks * (4 + 65536)) << c.what;
+        EXPECT_EQ(std::vector<std::uint8_t>(wire.begin(), wire.begin() + 6),
+                  (std::vector<std::uint8_t>{1, 0, 0, 0, 'f', static_cast<std::uint8_t>(c.size & 0xFF)}))
+            << c.what;
+    }
 }
 
 TEST(FileStream, SavedLineEscapesThePath) {

@@ -6,6 +6,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdint>
 #include <filesystem>
@@ -13,6 +14,7 @@
 #include <functional>
 #include <iterator>
 #include <random>
+#include <streambuf>
 #include <string>
 #include <vector>
 
@@ -124,4 +126,34 @@ struct ChildChecks {
     void check(bool ok, const std::string& what) {
         if (!ok) report += what + "\n";
     }
+};
+
+// A file of `size` bytes that reads like a disk failing with an error once
+// `good` bytes have been read; hook runs once, before the read that reaches
+// byte `hook_at` returns.
+class FailingFile : public std::streambuf {
+public:
+    FailingFile(std::size_t good, std::size_t size, std::function<void()> hook = {}, std::size_t hook_at = 0)
+        : good_(good), size_(size), hook_(std::move(hook)), hook_at_(hook_at) {}
+
+protected:
+    std::streamsize xsgetn(char* s, std::streamsize n) override {
+        const std::size_t take = std::min(static_cast<std::size_t>(n), size_ - pos_);
+        if (hook_ && pos_ + take >= hook_at_) {
+            hook_();
+            hook_ = nullptr;
+        }
+        // A real file stream throws from here when read() fails; the stream
+        // turns that into its bad state.
+        if (pos_ + take > good_) throw std::ios_base::failure("read error");
+        for (std::size_t i = 0; i < take; ++i) s[i] = static_cast<char>('a' + (pos_ + i) % 26);
+        pos_ += take;
+        return static_cast<std::streamsize>(take);
+    }
+    int_type underflow() override { return traits_type::eof(); }
+
+private:
+    std::size_t good_, size_, pos_ = 0;
+    std::function<void()> hook_;
+    std::size_t hook_at_;
 };

@@ -99,36 +99,6 @@ bool sender_handshake(const SocketHandle& s) {
     return kem_generate_keypair(session, card) && handshake_as_sender(s, session, fingerprint);
 }
 
-// A file of `size` bytes that reads like a disk failing with an error once
-// `good` bytes have been read; hook runs once, before the read that reaches
-// byte `hook_at` returns.
-class FailingFile : public std::streambuf {
-public:
-    FailingFile(std::size_t good, std::size_t size, std::function<void()> hook = {}, std::size_t hook_at = 0)
-        : good_(good), size_(size), hook_(std::move(hook)), hook_at_(hook_at) {}
-
-protected:
-    std::streamsize xsgetn(char* s, std::streamsize n) override {
-        const std::size_t take = std::min(static_cast<std::size_t>(n), size_ - pos_);
-        if (hook_ && pos_ + take >= hook_at_) {
-            hook_();
-            hook_ = nullptr;
-        }
-        // A real file stream throws from here when read() fails; the stream
-        // turns that into its bad state.
-        if (pos_ + take > good_) throw std::ios_base::failure("read error");
-        for (std::size_t i = 0; i < take; ++i) s[i] = static_cast<char>('a' + (pos_ + i) % 26);
-        pos_ += take;
-        return static_cast<std::streamsize>(take);
-    }
-    int_type underflow() override { return traits_type::eof(); }
-
-private:
-    std::size_t good_, size_, pos_ = 0;
-    std::function<void()> hook_;
-    std::size_t hook_at_;
-};
-
 // Standard output at the descriptor, so nothing written by any means escapes it.
 struct CaptureFd1 {
     std::FILE* file = std::tmpfile();
