@@ -52,9 +52,10 @@ double timed(const std::function<bool(const SocketHandle&)>& send,
         close_socket(c.server);
     });
     received = receive(c.client);
+    // The engine's sender finishes only once the receiver has closed its side.
+    close_socket(c.client);
     sender.join();
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
-    close_socket(c.client);
     if (!sent || !received) {
         std::cerr << "transfer failed\n";
         std::exit(1);
