@@ -166,8 +166,8 @@ int main(int argc, char** argv) {
     const double size_mib = static_cast<double>(bytes) / (1024.0 * 1024.0);
     std::printf("file: %.0f MiB over 127.0.0.1%s\n", size_mib, same ? "" : " (SIZE MISMATCH)");
     std::printf("send_file/receive_file:       %8.1f MiB/s (%.2f s)\n", size_mib / engine, engine);
-    std::printf("plain TCP copy, synced:       %8.1f MiB/s (%.2f s)  engine/this: %.2f\n", size_mib / durable,
-                durable, durable / engine);
+    std::printf("plain TCP copy, synced:       %8.1f MiB/s (%.2f s)  engine/this: %.2f\n", size_mib / durable, durable,
+                durable / engine);
     std::printf("plain TCP copy, not synced:   %8.1f MiB/s (%.2f s)  engine/this: %.2f\n", size_mib / plain, plain,
                 plain / engine);
     std::printf("(median of 3 runs each; the engine syncs the received file before the sender is told)\n");

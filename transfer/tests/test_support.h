@@ -112,7 +112,8 @@ inline std::string run_unprivileged(const std::filesystem::path& dir, const std:
     ::close(fds[1]);
     std::string report;
     char buffer[1024];
-    for (ssize_t n; (n = ::read(fds[0], buffer, sizeof buffer)) > 0;) report.append(buffer, static_cast<std::size_t>(n));
+    for (ssize_t n; (n = ::read(fds[0], buffer, sizeof buffer)) > 0;)
+        report.append(buffer, static_cast<std::size_t>(n));
     ::close(fds[0]);
     int status = 0;
     ::waitpid(child, &status, 0);

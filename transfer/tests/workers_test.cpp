@@ -79,7 +79,6 @@ std::string fp_line(const std::vector<std::string>& lines) {
     return {};
 }
 
-
 SocketHandle connect_loopback(std::uint16_t port) {
     SocketHandle s{::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP)};
     sockaddr_in addr{};
@@ -288,7 +287,7 @@ TEST_F(Workers, HostileNamesAreRefusedAndNeverReachTheTerminal) {
                                  "bell\x07.txt",
                                  "forged\nSaved: /etc/passwd",
                                  "del\x7f.txt",
-                                 "csi\xc2\x9b" "2J.txt"};
+                                 "csi\xc2\x9b;2J.txt"};
     for (const std::string& name : names) {
         TempDir dst;
         LoopbackListener sender;
@@ -320,7 +319,7 @@ TEST_F(Workers, HostileNamesAreRefusedAndNeverReachTheTerminal) {
 
 TEST_F(Workers, LogLinesAndSavedLineAreEscaped) {
     TempDir src, root;
-    const fs::path dst = root.path / "in\x1b[31m\x07" "box";
+    const fs::path dst = root.path / "in\x1b[31m\x07_box";
     fs::create_directory(dst);
     write_file(src.path / "ok.txt", {'o', 'k'});
     const std::uint16_t port = free_port();
@@ -336,7 +335,7 @@ TEST_F(Workers, LogLinesAndSavedLineAreEscaped) {
     EXPECT_TRUE(sender.success);
     // Only the Part's own line feeds: the sender's after its progress, and the two around "Saved: ".
     EXPECT_EQ(terminal_controls(out), "10 10 10 ");
-    EXPECT_NE(out.find("Saved: " + root.str() + "/in\\x1b[31m\\x07" "box/ok.txt\n"), std::string::npos) << out;
+    EXPECT_NE(out.find("Saved: " + root.str() + "/in\\x1b[31m\\x07_box/ok.txt\n"), std::string::npos) << out;
 
     // A host typed with control bytes reaches the log escaped.
     ReceiverRun bad_host;
