@@ -333,7 +333,7 @@ TEST_F(Workers, LogLinesAndSavedLineAreEscaped) {
     const std::string out = capture.finish();
     EXPECT_TRUE(receiver.success);
     EXPECT_TRUE(sender.success);
-    // Only the Part's own line feeds: the sender's after its progress, and the two around "Saved: ".
+    // Only the program's own line feeds: the sender's after its progress, and the two around "Saved: ".
     EXPECT_EQ(terminal_controls(out), "10 10 10 ");
     EXPECT_NE(out.find("Saved: " + root.str() + "/in\\x1b[31m\\x07_box/ok.txt\n"), std::string::npos) << out;
 
