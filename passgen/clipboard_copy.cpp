@@ -63,7 +63,7 @@ bool start_without_ending_signals(ClearTimer& timer) {
     sigset_t ending;
     sigset_t previous;
     sigemptyset(&ending);
-    for (int s : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&ending, s);
+    for (int s : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) sigaddset(&ending, s);
     pthread_sigmask(SIG_BLOCK, &ending, &previous);
     bool started = true;
     try {

@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <csignal>
 #include <fcntl.h>
+#include <iterator>
 #include <poll.h>
 #include <pthread.h>
 #include <system_error>
@@ -11,7 +12,8 @@
 #include <unistd.h>
 
 namespace {
-constexpr int kSignals[] = {SIGINT, SIGTERM, SIGHUP};
+constexpr int kSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
+constexpr int kCount = static_cast<int>(std::size(kSignals));
 // The first nudge leaves the signal itself time to interrupt the read.
 constexpr int kNudgeMs = 100;
 
@@ -22,7 +24,7 @@ std::atomic<bool> interrupting{false};
 std::atomic<bool> stopping{false};
 pthread_t main_thread;
 std::thread watcher;
-struct sigaction previous[3];
+struct sigaction previous[kCount];
 
 void record(int signal) {
     const int saved = errno;
@@ -66,7 +68,7 @@ void watch_exit_signals() {
     action.sa_handler = record;
     sigemptyset(&action.sa_mask);
     action.sa_flags = 0;  // no SA_RESTART: the blocking read must fail
-    for (int i = 0; i < 3; ++i) sigaction(kSignals[i], &action, &previous[i]);
+    for (int i = 0; i < kCount; ++i) sigaction(kSignals[i], &action, &previous[i]);
 
     if (wake_pipe[0] < 0) return;
     sigset_t ending;
@@ -94,7 +96,7 @@ void unwatch_exit_signals() {
         [[maybe_unused]] const ssize_t n = write(wake_pipe[1], &byte, 1);
     }
     if (watcher.joinable()) watcher.join();
-    for (int i = 0; i < 3; ++i) sigaction(kSignals[i], &previous[i], nullptr);
+    for (int i = 0; i < kCount; ++i) sigaction(kSignals[i], &previous[i], nullptr);
     for (int& fd : wake_pipe) {
         if (fd >= 0) close(fd);
         fd = -1;

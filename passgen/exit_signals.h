@@ -1,5 +1,6 @@
-// SIGINT, SIGTERM and SIGHUP end the program through its main loop, so that
-// a clipboard clearing still waiting is carried out first. The handler only
+// SIGINT, SIGTERM, SIGHUP and SIGQUIT (Ctrl-\ too) end the program through
+// its main loop, so that a clipboard clearing still waiting is carried out
+// first. The handler only
 // records the signal; a watching thread interrupts the main thread's
 // blocking key read until the loop has taken note, so that no screen keeps
 // waiting for a key meanwhile (a screen whose read fails closes as on Esc).

@@ -7,8 +7,10 @@ Run one test by naming it after the program: e2e_test.py PROGRAM Class.test"""
 import base64
 import os
 import re
+import shutil
 import signal
 import sys
+import tempfile
 import time
 import unittest
 
@@ -149,6 +151,21 @@ class CorvaneLeavesNoPasswordInTmux(unittest.TestCase):
 
     def test_ctrl_c(self):
         self.assert_cleared_when_ended(lambda s: s.keys("C-c"), signal.SIGINT)
+
+    def test_ctrl_backslash_leaves_no_core(self):
+        # Ctrl-\ ends the program too, and a core dump would be a file
+        # holding the passwords: the pane's shell allows cores of any size.
+        folder = tempfile.mkdtemp(prefix="zeyla-core-")
+        try:
+            with TmuxSession(["sh", "-c", 'ulimit -c unlimited; cd "$1" && exec "$0"', PROGRAM, folder]) as s:
+                password = copy_first_password(s, 600)
+                self.assertTrue(holding(s.buffers(), password), s.buffers())
+                s.keys("C-\\")
+                self.assertEqual(s.killed_by(), signal.SIGQUIT)
+                self.assertEqual(s.buffers(), {})
+            self.assertEqual(os.listdir(folder), [])
+        finally:
+            shutil.rmtree(folder, ignore_errors=True)
 
     def test_terminal_closed(self):
         # The pane goes away with its terminal; the server stays for the

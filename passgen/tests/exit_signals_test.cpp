@@ -11,7 +11,7 @@
 #include "exit_signals.h"
 
 namespace {
-const int kEnding[] = {SIGINT, SIGTERM, SIGHUP};
+const int kEnding[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
 }  // namespace
 
 TEST(ExitSignals, OnlyRecordedWhileWatched) {
