@@ -215,9 +215,11 @@ BOOL CloseClipboard() {
     ClipboardState& c = clipboard();
     std::vector<std::string> copies;
     bool blank_sent = false;
+    bool text_sent = false;
     {
         std::lock_guard<std::mutex> guard(c.lock);
         if (!owned_by_caller(c)) return 0;
+        text_sent = c.text_set && !c.cleared;
         if (c.emptied && !c.text_set) c.cleared = send_empty(c.fd);
         if (c.cleared) {
             copies.swap(c.copies);
@@ -230,6 +232,9 @@ BOOL CloseClipboard() {
     }
     // tmux's commands take a while; the clipboard is free meanwhile.
     if (blank_sent) forget_copies(std::move(copies), true);
+    // The servers tmux passed the text on to are learnt now, while the one
+    // it runs in can still name them.
+    if (text_sent && inside_tmux()) tmux_remember_servers();
     return 1;
 }
 

@@ -39,7 +39,8 @@ HANDLE SetClipboardData(UINT format, HANDLE block);
 // An emptied clipboard that received no text is sent as empty. Inside tmux,
 // an empty clipboard (emptied, or an empty text) is sent as one blank, and
 // then tmux's paste buffers holding a text sent earlier, or that blank, are
-// deleted (in the tmux servers this one is nested in too).
+// deleted (in the tmux servers this one is nested in too). After a text,
+// those servers are noted, for a deletion once this tmux has gone.
 BOOL CloseClipboard();
 
 // Deletes tmux's paste buffers holding a text sent to the clipboard, without

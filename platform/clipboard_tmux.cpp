@@ -1,10 +1,12 @@
 #include "clipboard_tmux.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
 #include <fcntl.h>
+#include <mutex>
 #include <poll.h>
 #include <set>
 #include <spawn.h>
@@ -26,6 +28,10 @@ constexpr auto kBlankWait = std::chrono::milliseconds(1500);
 constexpr std::size_t kMaxServers = 8;
 
 const char kBlank[] = " ";
+
+// Servers found by tmux_remember_servers.
+std::mutex remembered_lock;
+std::vector<std::string> remembered;
 
 void close_quietly(int fd) {
     if (fd >= 0) close(fd);
@@ -225,6 +231,14 @@ bool tmux_delete_buffers_holding(const std::vector<std::string>& texts, bool bla
     if (own == nullptr) return true;
     std::vector<std::string> pending = {tmux_socket_from_env(own)};
     if (pending.front().empty()) return true;
+    // A remembered server may since have ended, taking its buffers along:
+    // not answering is no failure there.
+    std::set<std::string> may_be_gone;
+    {
+        std::lock_guard<std::mutex> guard(remembered_lock);
+        pending.insert(pending.end(), remembered.begin(), remembered.end());
+        may_be_gone.insert(remembered.begin(), remembered.end());
+    }
     std::set<std::string> seen;
     bool all_asked = true;
     bool first = true;
@@ -234,7 +248,7 @@ bool tmux_delete_buffers_holding(const std::vector<std::string>& texts, bool bla
         if (!seen.insert(socket).second) continue;
         const int deleted = delete_matching(socket, texts);
         if (deleted < 0) {
-            all_asked = false;
+            all_asked = all_asked && !first && may_be_gone.count(socket) > 0;
         } else if (blank_sent && ((first && makes_buffers(socket)) || deleted > 0)) {
             // A server that held the text was sent the blank as well.
             delete_blank_when_it_lands(socket);
@@ -243,4 +257,23 @@ bool tmux_delete_buffers_holding(const std::vector<std::string>& texts, bool bla
         for (const std::string& outer : outer_servers(socket)) pending.push_back(outer);
     }
     return all_asked;
+}
+
+void tmux_remember_servers() {
+    const char* own = std::getenv("TMUX");
+    if (own == nullptr) return;
+    std::vector<std::string> pending = {tmux_socket_from_env(own)};
+    if (pending.front().empty()) return;
+    std::set<std::string> seen;
+    while (!pending.empty() && seen.size() < kMaxServers) {
+        const std::string socket = pending.front();
+        pending.erase(pending.begin());
+        if (!seen.insert(socket).second) continue;
+        for (const std::string& outer : outer_servers(socket)) pending.push_back(outer);
+    }
+    std::lock_guard<std::mutex> guard(remembered_lock);
+    for (const std::string& socket : seen)
+        if (std::find(remembered.begin(), remembered.end(), socket) == remembered.end() &&
+            remembered.size() < kMaxServers)
+            remembered.push_back(socket);
 }

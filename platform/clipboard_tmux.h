@@ -20,3 +20,7 @@ std::string tmux_socket_from_env(const std::string& value);
 // to the terminal to replace the clipboard: its buffers are waited for
 // (briefly) and deleted too. False when a server could not be asked.
 bool tmux_delete_buffers_holding(const std::vector<std::string>& texts, bool blank_sent);
+
+// Notes the servers $TMUX's server is nested in, for a later deletion that
+// runs when that server has gone with the terminal.
+void tmux_remember_servers();

@@ -179,6 +179,17 @@ class CorvaneLeavesNoPasswordInTmux(unittest.TestCase):
             wait_until(lambda: not process_alive(pid), 10, "the program to end")
             self.assertFalse(holding(s.buffers(), password), s.buffers())
 
+    def test_nested_tmux_closed(self):
+        # The inner tmux goes away with the program's terminal; the outer
+        # one, found while the inner one was still there, is still emptied.
+        with NestedTmuxSession([PROGRAM]) as s:
+            password = copy_first_password(s, 600)
+            wait_until(lambda: holding(s.buffers(), password), 5, "the copy in the outer tmux")
+            pid = s.pane_pid()
+            s._inner("kill-server")
+            wait_until(lambda: not process_alive(pid), 10, "the program to end")
+            self.assertFalse(holding(s.buffers(), password), s.buffers())
+
     def test_nested_tmux_outer_buffers(self):
         with NestedTmuxSession([PROGRAM], capture_output=True) as s:
             password = copy_first_password(s, 2)

@@ -141,3 +141,21 @@ TEST(ClipboardTmux, ServersThisOneIsNestedInAreCleanedToo) {
     EXPECT_FALSE(holds(inner.buffers(), kPassword));
     EXPECT_EQ(outer.buffers(), (std::map<std::string, std::string>{{"buffer1", "unrelated"}}));
 }
+
+TEST(ClipboardTmux, ServersFoundAtTheCopyAreCleanedAfterTheInnerOneHasGone) {
+    ClipboardTerminal terminal;
+    TmuxServer inner;
+    TmuxServer outer("tmux -L " + inner.name() + " attach", "set-option -g remain-on-exit on");
+    for (int i = 0; i < 50 && inner.run("list-clients").empty(); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    ASSERT_FALSE(inner.run("list-clients").empty());
+    inner.enter();
+    ASSERT_TRUE(put_utf16({u'p', u'w', 0}));
+    outer.set_buffer("buffer0", "pw");
+    // The terminal closes with the inner tmux, whose server ends with it.
+    inner.run("kill-server");
+    set_clipboard_terminal("/nonexistent/tty");
+    clipboard_forget_copies();
+    inner.leave();
+    EXPECT_FALSE(holds(outer.buffers(), "pw"));
+}
