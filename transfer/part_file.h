@@ -23,7 +23,7 @@ struct PartFile {
 };
 
 // Opens out_dir and makes a fresh temporary file there for name (one path
-// component). False when out_dir is not a folder that opens, when name is a
+// component), unnamed until the commit where the file system allows it. False when out_dir is not a folder that opens, when name is a
 // folder there or an existing file this user may not write, or when no
 // temporary file can be made.
 bool part_file_open(PartFile& file, const std::string& out_dir, const std::string& name);

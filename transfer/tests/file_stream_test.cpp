@@ -473,3 +473,31 @@ TEST(FileStream, SavedLineEscapesThePath) {
     EXPECT_EQ(out, "\rProgress: 100% (2/2 bytes)\nSaved: " + root.str() + "/in\\x1b]2;x\\x07_box\\\\/ok.txt\n");
     EXPECT_EQ(read_file(dir / "ok.txt"), (std::vector<char>{'o', 'k'}));
 }
+
+// Ctrl-C or a closed terminal ends the program in the middle of a receive;
+// no destructor runs, yet nothing may be left in the output folder.
+TEST(FileStream, KilledReceiverLeavesNothingBehind) {
+    TempDir dst;
+    SocketPair pair;
+    int out[2];
+    ASSERT_EQ(::pipe(out), 0);
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        ::dup2(out[1], 1);
+        ::_exit(receive_file(pair.b, dst.str()) ? 0 : 1);
+    }
+    ::close(out[1]);
+    announce(pair.a, "cut.bin", 1 << 20);
+    chunk(pair.a, std::vector<char>(4096, 'c'));
+    // The progress line follows the chunk's write to the file.
+    std::string seen;
+    char buffer[256];
+    for (ssize_t n; seen.find("bytes)") == std::string::npos && (n = ::read(out[0], buffer, sizeof buffer)) > 0;)
+        seen.append(buffer, static_cast<std::size_t>(n));
+    ::kill(child, SIGKILL);
+    ::waitpid(child, nullptr, 0);
+    ::close(out[0]);
+    EXPECT_NE(seen.find("(4096/1048576 bytes)"), std::string::npos) << seen;
+    EXPECT_EQ(files_in(dst.path), 0u);
+}

@@ -423,8 +423,8 @@ TEST_F(Workers, SenderSucceedsOnlyWhenTheReceiverClosesInOrder) {
 }
 
 // Permission checks do not bind root, so this runs as an ordinary user: the
-// folder turns read-only once the temporary file exists, so the receive fails
-// at the rename, after the last byte.
+// folder turns read-only once the temporary file is open, so the receive fails
+// where it names the file, after the last byte.
 TEST_F(Workers, ReceiverFailingAfterTheLastByteFailsTheSender) {
     TempDir dst;
     const std::string report = run_unprivileged(dst.path, [&] {
@@ -437,7 +437,7 @@ TEST_F(Workers, ReceiverFailingAfterTheLastByteFailsTheSender) {
             if (sender_handshake(s)) {
                 const auto lock_folder = [&] {
                     // The receiver has made its temporary file once it has the header.
-                    for (int i = 0; i < 1000 && fs::is_empty(dst.path); ++i)
+                    for (int i = 0; i < 1000 && !has_open_file_in(dst.path); ++i)
                         std::this_thread::sleep_for(std::chrono::milliseconds(5));
                     ::chmod(dst.path.c_str(), 0555);
                 };
