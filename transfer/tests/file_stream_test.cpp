@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <future>
 #include <iostream>
 #include <sstream>
 #include <thread>
@@ -10,6 +11,7 @@
 #include <fcntl.h>
 #include <sys/ioctl.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <csignal>
@@ -186,6 +188,25 @@ TEST(FileStream, SenderWithoutAFileSendsNothing) {
     SocketPair pair;
     EXPECT_FALSE(send_file(pair.a, TransferRequest{(src.path / "missing").string(), "missing", 65536}));
     EXPECT_FALSE(send_file(pair.a, TransferRequest{src.str(), "dir", 65536}));
+    close_socket(pair.a);
+    EXPECT_TRUE(drain(pair.b).empty());
+}
+
+// Opening a pipe waits for a writer; the sender, whose keys do nothing while
+// it transfers, must refuse it at once instead.
+TEST(FileStream, SenderRefusesAPipeWithoutWaiting) {
+    TempDir src;
+    const fs::path pipe = src.path / "pipe";
+    ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
+    SocketPair pair;
+    auto sent = std::async(std::launch::async,
+                           [&] { return send_file(pair.a, TransferRequest{pipe.string(), "pipe", 65536}); });
+    if (sent.wait_for(std::chrono::seconds(5)) != std::future_status::ready) {
+        ADD_FAILURE() << "the sender waits for a writer";
+        const int writer = ::open(pipe.c_str(), O_WRONLY);
+        ::close(writer);
+    }
+    EXPECT_FALSE(sent.get());
     close_socket(pair.a);
     EXPECT_TRUE(drain(pair.b).empty());
 }
