@@ -32,10 +32,11 @@ void close_fd(int& fd) {
 }
 
 // An existing destination must be a file this user could write in place:
-// the rename would otherwise replace a folder or a file its owner locked.
+// the rename would otherwise replace a folder or a file its owner locked. A
+// name the folder cannot take (too long, say) is refused before any data.
 bool destination_acceptable(int dir_fd, const std::string& name) {
     struct stat st {};
-    if (::fstatat(dir_fd, name.c_str(), &st, 0) != 0) return true;
+    if (::fstatat(dir_fd, name.c_str(), &st, 0) != 0) return errno == ENOENT;
     if (S_ISDIR(st.st_mode)) return false;
     return ::faccessat(dir_fd, name.c_str(), W_OK, AT_EACCESS) == 0;
 }

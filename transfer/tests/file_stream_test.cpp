@@ -258,6 +258,22 @@ TEST(FileStream, NameLengthLimits) {
     EXPECT_FALSE(r.ok);
 }
 
+// A name the folder cannot hold (longer than a file name may be) would fail
+// only at the rename, after the whole file crossed; it is refused up front.
+TEST(FileStream, NameTheFolderCannotHoldIsRefusedBeforeTheData) {
+    TempDir dst;
+    SocketPair pair;
+    announce(pair.a, std::string(300, 'n'), 1000);
+    chunk(pair.a, std::vector<char>(1000, 'x'));
+    send_u32(pair.a, 0);
+    CaptureStdout cap;
+    EXPECT_FALSE(receive_file(pair.b, dst.str()));
+    int unread = 0;
+    ASSERT_EQ(::ioctl(pair.b.value, FIONREAD, &unread), 0);
+    EXPECT_EQ(unread, 1008);
+    EXPECT_TRUE(fs::is_empty(dst.path));
+}
+
 TEST(FileStream, ChunkLengthLimits) {
     TempDir dst;
     const auto big = random_bytes(67108864, 3);
