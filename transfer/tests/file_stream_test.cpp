@@ -199,8 +199,9 @@ TEST(FileStream, SenderRefusesAPipeWithoutWaiting) {
     const fs::path pipe = src.path / "pipe";
     ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
     SocketPair pair;
-    auto sent = std::async(std::launch::async,
-                           [&] { return send_file(pair.a, TransferRequest{pipe.string(), "pipe", 65536}); });
+    auto sent = std::async(std::launch::async, [&] {
+        return send_file(pair.a, TransferRequest{pipe.string(), "pipe", 65536});
+    });
     if (sent.wait_for(std::chrono::seconds(5)) != std::future_status::ready) {
         ADD_FAILURE() << "the sender waits for a writer";
         const int writer = ::open(pipe.c_str(), O_WRONLY);
