@@ -59,11 +59,15 @@ int net_recv(SOCKET s, char* buf, int len, int flags) {
 int net_shutdown_send(SOCKET s) { return ::shutdown(s, SHUT_WR) == 0 ? 0 : SOCKET_ERROR; }
 
 int net_close_reset(SOCKET s) {
-    linger abort{};
-    abort.l_onoff = 1;
-    abort.l_linger = 0;
-    ::setsockopt(s, SOL_SOCKET, SO_LINGER, &abort, sizeof abort);
+    net_reset_on_close(s, true);
     return ::close(s);
+}
+
+bool net_reset_on_close(SOCKET s, bool reset) {
+    linger abort{};
+    abort.l_onoff = reset ? 1 : 0;
+    abort.l_linger = 0;
+    return ::setsockopt(s, SOL_SOCKET, SO_LINGER, &abort, sizeof abort) == 0;
 }
 
 bool net_set_timeouts(SOCKET s, int milliseconds) {

@@ -44,6 +44,9 @@ int net_shutdown_send(SOCKET s);
 // Closes s with a reset (SO_LINGER {1, 0}) instead of an orderly end, so the
 // peer learns that this side gave up rather than finished.
 int net_close_reset(SOCKET s);
+// Makes every later close of s a reset (SO_LINGER {1, 0}), the one the
+// system makes when the process dies included; false restores the orderly end.
+bool net_reset_on_close(SOCKET s, bool reset);
 
 // Gives every later send and recv on s this bound; one that waits longer fails.
 bool net_set_timeouts(SOCKET s, int milliseconds);

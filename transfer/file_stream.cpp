@@ -81,9 +81,12 @@ std::optional<std::string> received_file_name(const std::string& announced) {
 }
 
 bool send_file(const SocketHandle& socket, const TransferRequest& request) {
+    std::error_code ec;
+    // Opening a pipe would wait for a writer without bound; only a regular
+    // file has a size to announce anyway.
+    if (!fs::is_regular_file(fs::path(request.path), ec)) return false;
     std::ifstream in(request.path, std::ios::in | std::ios::binary);
     if (in.fail() || in.bad()) return false;
-    std::error_code ec;
     const std::uint64_t size = fs::file_size(fs::path(request.path), ec);
     if (ec) return false;
     return send_stream(socket, request.name, size, in, request.chunk_size);

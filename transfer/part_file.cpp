@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <random>
+#include <string>
 
 namespace {
 // Writeback is started every few MiB while data still arrives, so the sync
@@ -31,12 +32,27 @@ void close_fd(int& fd) {
 }
 
 // An existing destination must be a file this user could write in place:
-// the rename would otherwise replace a folder or a file its owner locked.
+// the rename would otherwise replace a folder or a file its owner locked. A
+// name the folder cannot take (too long, say) is refused before any data.
 bool destination_acceptable(int dir_fd, const std::string& name) {
     struct stat st {};
-    if (::fstatat(dir_fd, name.c_str(), &st, 0) != 0) return true;
+    if (::fstatat(dir_fd, name.c_str(), &st, 0) != 0) return errno == ENOENT;
     if (S_ISDIR(st.st_mode)) return false;
     return ::faccessat(dir_fd, name.c_str(), W_OK, AT_EACCESS) == 0;
+}
+
+// Gives the unnamed file a fresh temporary name beside the destination.
+bool link_unnamed(PartFile& file) {
+    const std::string self = "/proc/self/fd/" + std::to_string(file.fd);
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        std::string temp = random_temp_name();
+        if (::linkat(AT_FDCWD, self.c_str(), file.dir_fd, temp.c_str(), AT_SYMLINK_FOLLOW) == 0) {
+            file.temp_name = std::move(temp);
+            return true;
+        }
+        if (errno != EEXIST) return false;
+    }
+    return false;
 }
 }  // namespace
 
@@ -50,15 +66,22 @@ bool part_file_open(PartFile& file, const std::string& out_dir, const std::strin
         close_fd(file.dir_fd);
         return false;
     }
+    file.final_name = name;
+    file.written = 0;
+    file.handed_to_disk = 0;
+    // An unnamed file vanishes with the process: a receive cut short by a
+    // signal (Ctrl-C, a closed terminal) leaves nothing behind. It is linked
+    // under a temporary name only once complete.
+    if (::faccessat(AT_FDCWD, "/proc/self/fd", X_OK, 0) == 0) {
+        file.fd = ::openat(file.dir_fd, ".", O_WRONLY | O_TMPFILE | O_CLOEXEC, 0666);
+        if (file.fd >= 0) return true;
+    }
     for (int attempt = 0; attempt < 100; ++attempt) {
         std::string temp = random_temp_name();
         const int fd = ::openat(file.dir_fd, temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
         if (fd >= 0) {
             file.fd = fd;
             file.temp_name = std::move(temp);
-            file.final_name = name;
-            file.written = 0;
-            file.handed_to_disk = 0;
             return true;
         }
         if (errno != EEXIST) break;
@@ -88,7 +111,7 @@ bool part_file_write(PartFile& file, const char* data, std::size_t n) {
 
 bool part_file_commit(PartFile& file) {
     if (file.fd < 0) return false;
-    bool ok = ::fsync(file.fd) == 0;
+    bool ok = ::fsync(file.fd) == 0 && (!file.temp_name.empty() || link_unnamed(file));
     ok = ::close(file.fd) == 0 && ok;
     file.fd = -1;
     ok = ok && ::renameat(file.dir_fd, file.temp_name.c_str(), file.dir_fd, file.final_name.c_str()) == 0;

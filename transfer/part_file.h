@@ -23,9 +23,10 @@ struct PartFile {
 };
 
 // Opens out_dir and makes a fresh temporary file there for name (one path
-// component). False when out_dir is not a folder that opens, when name is a
-// folder there or an existing file this user may not write, or when no
-// temporary file can be made.
+// component), left unnamed until the commit where the file system allows it.
+// False when out_dir is not a folder that opens, when name is a folder there,
+// an existing file this user may not write or a name the folder cannot take,
+// or when no temporary file can be made.
 bool part_file_open(PartFile& file, const std::string& out_dir, const std::string& name);
 bool part_file_write(PartFile& file, const char* data, std::size_t n);
 // Syncs the temporary file, closes it and renames it over the final name.

@@ -147,6 +147,9 @@ bool receive_on_connection(SocketHandle& socket, const std::string& out_dir, Tra
     bool received = false;
     try {
         net_set_timeouts(socket.value, limits.silence_ms);
+        // Until the file is saved even the close at the process's end (Ctrl-C,
+        // a closed terminal) must not read as "saved" to the sender.
+        net_reset_on_close(socket.value, true);
         KemSession session;
         std::string fingerprint;
         if (!handshake_as_receiver(socket, session, fingerprint)) {
@@ -164,7 +167,7 @@ bool receive_on_connection(SocketHandle& socket, const std::string& out_dir, Tra
     }
     // The sender takes an orderly close for "saved"; every failure, one after
     // the last byte included, resets instead.
-    if (received)
+    if (received && net_reset_on_close(socket.value, false))
         close_socket(socket);
     else
         reset_socket(socket);

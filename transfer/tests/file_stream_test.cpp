@@ -3,12 +3,15 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <future>
 #include <iostream>
 #include <sstream>
 #include <thread>
 
+#include <fcntl.h>
 #include <sys/ioctl.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <csignal>
@@ -189,6 +192,26 @@ TEST(FileStream, SenderWithoutAFileSendsNothing) {
     EXPECT_TRUE(drain(pair.b).empty());
 }
 
+// Opening a pipe waits for a writer; the sender, whose keys do nothing while
+// it transfers, must refuse it at once instead.
+TEST(FileStream, SenderRefusesAPipeWithoutWaiting) {
+    TempDir src;
+    const fs::path pipe = src.path / "pipe";
+    ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
+    SocketPair pair;
+    auto sent = std::async(std::launch::async, [&] {
+        return send_file(pair.a, TransferRequest{pipe.string(), "pipe", 65536});
+    });
+    if (sent.wait_for(std::chrono::seconds(5)) != std::future_status::ready) {
+        ADD_FAILURE() << "the sender waits for a writer";
+        const int writer = ::open(pipe.c_str(), O_WRONLY);
+        ::close(writer);
+    }
+    EXPECT_FALSE(sent.get());
+    close_socket(pair.a);
+    EXPECT_TRUE(drain(pair.b).empty());
+}
+
 TEST(FileStream, SenderFailsWhenThePeerHasGone) {
     TempDir src;
     const fs::path path = src.path / "big.bin";
@@ -234,6 +257,22 @@ TEST(FileStream, NameLengthLimits) {
     TempDir dst;
     auto r = receive_from([](const SocketHandle& s) { announce(s, "", 0); }, dst);
     EXPECT_FALSE(r.ok);
+}
+
+// A name the folder cannot hold (longer than a file name may be) would fail
+// only at the rename, after the whole file crossed; it is refused up front.
+TEST(FileStream, NameTheFolderCannotHoldIsRefusedBeforeTheData) {
+    TempDir dst;
+    SocketPair pair;
+    announce(pair.a, std::string(300, 'n'), 1000);
+    chunk(pair.a, std::vector<char>(1000, 'x'));
+    send_u32(pair.a, 0);
+    CaptureStdout cap;
+    EXPECT_FALSE(receive_file(pair.b, dst.str()));
+    int unread = 0;
+    ASSERT_EQ(::ioctl(pair.b.value, FIONREAD, &unread), 0);
+    EXPECT_EQ(unread, 1008);
+    EXPECT_TRUE(fs::is_empty(dst.path));
 }
 
 TEST(FileStream, ChunkLengthLimits) {
@@ -472,4 +511,35 @@ TEST(FileStream, SavedLineEscapesThePath) {
     t.join();
     EXPECT_EQ(out, "\rProgress: 100% (2/2 bytes)\nSaved: " + root.str() + "/in\\x1b]2;x\\x07_box\\\\/ok.txt\n");
     EXPECT_EQ(read_file(dir / "ok.txt"), (std::vector<char>{'o', 'k'}));
+}
+
+// Ctrl-C or a closed terminal ends the program in the middle of a receive;
+// no destructor runs, yet nothing may be left in the output folder.
+TEST(FileStream, KilledReceiverLeavesNothingBehind) {
+    TempDir dst;
+    const int probe = ::open(dst.path.c_str(), O_WRONLY | O_TMPFILE, 0600);
+    if (probe < 0) GTEST_SKIP() << "this file system makes no unnamed files";
+    ::close(probe);
+    SocketPair pair;
+    int out[2];
+    ASSERT_EQ(::pipe(out), 0);
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        ::dup2(out[1], 1);
+        ::_exit(receive_file(pair.b, dst.str()) ? 0 : 1);
+    }
+    ::close(out[1]);
+    announce(pair.a, "cut.bin", 1 << 20);
+    chunk(pair.a, std::vector<char>(4096, 'c'));
+    // The progress line follows the chunk's write to the file.
+    std::string seen;
+    char buffer[256];
+    for (ssize_t n; seen.find("bytes)") == std::string::npos && (n = ::read(out[0], buffer, sizeof buffer)) > 0;)
+        seen.append(buffer, static_cast<std::size_t>(n));
+    ::kill(child, SIGKILL);
+    ::waitpid(child, nullptr, 0);
+    ::close(out[0]);
+    EXPECT_NE(seen.find("(4096/1048576 bytes)"), std::string::npos) << seen;
+    EXPECT_EQ(files_in(dst.path), 0u);
 }

@@ -121,6 +121,17 @@ inline std::string run_unprivileged(const std::filesystem::path& dir, const std:
     return report;
 }
 
+// Whether this process has a file open inside dir (named or not yet named).
+inline bool has_open_file_in(const std::filesystem::path& dir) {
+    const std::string prefix = dir.string() + "/";
+    std::error_code ec;
+    for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd", ec)) {
+        const std::string target = std::filesystem::read_symlink(entry.path(), ec).string();
+        if (!ec && target.rfind(prefix, 0) == 0) return true;
+    }
+    return false;
+}
+
 // Collects the failed checks of a child process in a report.
 struct ChildChecks {
     std::string report;

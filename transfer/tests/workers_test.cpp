@@ -3,8 +3,12 @@
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <iostream>
 #include <sstream>
@@ -423,8 +427,8 @@ TEST_F(Workers, SenderSucceedsOnlyWhenTheReceiverClosesInOrder) {
 }
 
 // Permission checks do not bind root, so this runs as an ordinary user: the
-// folder turns read-only once the temporary file exists, so the receive fails
-// at the rename, after the last byte.
+// folder turns read-only once the temporary file is open, so the receive fails
+// where it names the file, after the last byte.
 TEST_F(Workers, ReceiverFailingAfterTheLastByteFailsTheSender) {
     TempDir dst;
     const std::string report = run_unprivileged(dst.path, [&] {
@@ -437,7 +441,7 @@ TEST_F(Workers, ReceiverFailingAfterTheLastByteFailsTheSender) {
             if (sender_handshake(s)) {
                 const auto lock_folder = [&] {
                     // The receiver has made its temporary file once it has the header.
-                    for (int i = 0; i < 1000 && fs::is_empty(dst.path); ++i)
+                    for (int i = 0; i < 1000 && !has_open_file_in(dst.path); ++i)
                         std::this_thread::sleep_for(std::chrono::milliseconds(5));
                     ::chmod(dst.path.c_str(), 0555);
                 };
@@ -460,4 +464,46 @@ TEST_F(Workers, ReceiverFailingAfterTheLastByteFailsTheSender) {
         return c.report;
     });
     EXPECT_EQ(report, "");
+}
+
+// The sender reads an orderly end as "saved". A receiver that dies (Ctrl-C, a
+// closed terminal) after the last byte but before the file is in place ends
+// with the process; that close must be a reset too.
+TEST_F(Workers, ReceiverThatDiesBeforeSavingResetsTheConnection) {
+    TempDir dst;
+    LoopbackListener listener;
+    int out[2];
+    ASSERT_EQ(::pipe(out), 0);
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        ::dup2(out[1], 1);
+        std::cout.rdbuf(real_cout());
+        SocketHandle s = connect_loopback(listener.port);
+        TransferLog log;
+        std::string error;
+        ::_exit(receive_on_connection(s, dst.str(), log, error) ? 0 : 1);
+    }
+    ::close(out[1]);
+    SocketHandle s{::accept(listener.s, nullptr, nullptr)};
+    net_set_timeouts(s.value, 10000);
+    ASSERT_TRUE(sender_handshake(s));
+    send_u32(s, 7);
+    send_exact(s, "cut.bin", 7);
+    send_u64(s, 4096);
+    send_u32(s, 4096);
+    const std::vector<char> body(4096, 'c');
+    send_exact(s, body.data(), body.size());
+    // Every byte is read and written once the progress line shows them all.
+    std::string seen;
+    char buffer[256];
+    for (ssize_t n; seen.find("bytes)") == std::string::npos && (n = ::read(out[0], buffer, sizeof buffer)) > 0;)
+        seen.append(buffer, static_cast<std::size_t>(n));
+    ::kill(child, SIGKILL);
+    ::waitpid(child, nullptr, 0);
+    ::close(out[0]);
+    char byte = 0;
+    EXPECT_EQ(net_recv(s.value, &byte, 1, 0), SOCKET_ERROR) << "the sender would read the end as saved";
+    EXPECT_EQ(errno, ECONNRESET);
+    close_socket(s);
 }
