@@ -170,21 +170,23 @@ bool wipe_entry(int dir, const std::string& name, const std::string& shown, cons
         log_line("Skipping non-regular file: " + p);
         return false;
     }
-    if (!fd) {
+    // An empty file has no data to overwrite, so it goes even when it cannot be opened.
+    if (!fd && queried.size != 0) {
         log_line("Preparing to overwrite: " + p + " (" + std::to_string(queried.size) + " bytes)");
         log_line("Failed to open for overwrite: " + p);
         return false;
     }
-    if (mount != nullptr && on_other_mount(opened, *mount)) {
+    const EntryInfo& info = fd ? opened : queried;
+    if (mount != nullptr && on_other_mount(info, *mount)) {
         log_line("Skipping mount point: " + p);
         return false;
     }
     // The data belongs to the names outside the target too.
-    if (opened.nlink > 1) {
+    if (info.nlink > 1) {
         log_line("Skipping file with other hard links: " + p);
         return false;
     }
-    const std::uint64_t size = opened.size;
+    const std::uint64_t size = info.size;
     log_line("Preparing to overwrite: " + p + " (" + std::to_string(size) + " bytes)");
 
     if (size == 0) {

@@ -304,6 +304,7 @@ std::optional<std::uint64_t> first_physical_byte(int fd) {
 }
 
 // Root would write a read-only file anyway, so an unprivileged child wipes.
+// An empty file has nothing to overwrite: it goes even when it cannot be opened.
 TEST(WipeKeep, ReadOnlyFileStaysAndWriteOnlyFileIsOverwrittenInPlace) {
     TempDir dir;
     hand_to_nobody(dir.path);
@@ -311,11 +312,14 @@ TEST(WipeKeep, ReadOnlyFileStaysAndWriteOnlyFileIsOverwrittenInPlace) {
     fs::create_directories(tree);
     hand_to_nobody(tree);
     const fs::path read_only = tree / "read-only.txt", write_only = tree / "write-only.txt";
+    const fs::path empty_read_only = tree / "empty-read-only.txt";
     const std::string wo_data(3 * kBlock, 'w');
     write_file(read_only, "read only");
     write_file(write_only, wo_data);
-    for (const fs::path& p : {read_only, write_only}) hand_to_nobody(p);
+    write_file(empty_read_only, "");
+    for (const fs::path& p : {read_only, write_only, empty_read_only}) hand_to_nobody(p);
     fs::permissions(read_only, fs::perms::owner_read);
+    fs::permissions(empty_read_only, fs::perms::owner_read);
     fs::permissions(write_only, fs::perms::owner_write);
     std::optional<Watch> watch;
     if (geteuid() == 0) watch.emplace(write_only);
@@ -337,6 +341,9 @@ TEST(WipeKeep, ReadOnlyFileStaysAndWriteOnlyFileIsOverwrittenInPlace) {
     EXPECT_TRUE(contains(lines, "Failed to open for overwrite: " + read_only.string())) << r.out;
     EXPECT_FALSE(fs::exists(write_only));
     EXPECT_TRUE(contains(lines, "File overwritten and removed: " + write_only.string())) << r.out;
+    EXPECT_FALSE(fs::exists(empty_read_only));
+    EXPECT_TRUE(contains(lines, "Preparing to overwrite: " + empty_read_only.string() + " (0 bytes)")) << r.out;
+    EXPECT_TRUE(contains(lines, "Zero-length file removed: " + empty_read_only.string())) << r.out;
     ASSERT_FALSE(lines.empty());
     EXPECT_EQ(lines.back(), "Could not remove directory tree: " + tree.string() + " (Directory not empty)");
     if (watch) {
