@@ -286,6 +286,10 @@ public:
     }
 };
 
+// The folder that holds a target is only looked into by name, never listed:
+// O_PATH needs no read permission on it, just as a path would not.
+constexpr int kParentFolder = O_PATH | O_DIRECTORY | O_CLOEXEC;
+
 // The folder that holds the last component the target names, opened once,
 // and that component; no folder when the text ends in "." or "..".
 struct TargetPlace {
@@ -298,7 +302,7 @@ TargetPlace locate(const fs::path& named) {
     const std::string leaf = named.filename().string();
     if (leaf.empty() || leaf == "." || leaf == "..") return place;
     const fs::path parent = named.has_parent_path() ? named.parent_path() : fs::path(".");
-    place.parent = Fd(open(parent.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    place.parent = Fd(open(parent.c_str(), kParentFolder));
     if (place.parent) place.leaf = leaf;
     return place;
 }
@@ -384,7 +388,7 @@ bool wipe_file(const fs::path& path, std::uint64_t passes, std::uint64_t block_b
     const std::string shown = path.string();
     const std::string leaf = path.filename().string();
     const fs::path parent = path.has_parent_path() ? path.parent_path() : fs::path(".");
-    const Fd dir(open(parent.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    const Fd dir(open(parent.c_str(), kParentFolder));
     if (!dir || leaf.empty()) {
         log_line("Skipping non-regular file: " + esc(shown));
         return false;

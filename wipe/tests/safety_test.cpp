@@ -355,6 +355,42 @@ TEST(WipeKeep, ReadOnlyFileStaysAndWriteOnlyFileIsOverwrittenInPlace) {
     }
 }
 
+// A folder that may be passed through but not listed (mode 0311) still
+// gives access to what is named inside it, as it does for every other tool.
+TEST(WipeKeep, TargetsInsideAFolderThatCannotBeListed) {
+    TempDir dir;
+    hand_to_nobody(dir.path);
+    const fs::path hidden = dir.path / "hidden";
+    fs::create_directories(hidden / "tree");
+    const fs::path file = hidden / "file.txt", single = hidden / "single.txt", tree = hidden / "tree";
+    write_file(file, "file data");
+    write_file(single, "single data");
+    write_file(tree / "inner.txt", "inner data");
+    for (const fs::path& p : {hidden, file, single, tree, tree / "inner.txt"}) hand_to_nobody(p);
+    fs::permissions(hidden,
+                    fs::perms::owner_write | fs::perms::owner_exec | fs::perms::group_exec | fs::perms::others_exec);
+
+    const ChildResult r = run_in_child(
+        [&] {
+            std::string out;
+            capture_log_into(out);
+            wipe_target(file, 1, kBlock, false);
+            wipe_file(single, 1, kBlock, false);
+            wipe_target(tree, 1, kBlock, false);
+            return out;
+        },
+        true);
+    if (r.status == 3) GTEST_SKIP() << "cannot give up root here";
+    ASSERT_EQ(r.status, 0) << r.out;
+    const std::vector<std::string> lines = split_lines(r.out);
+    for (const fs::path& p : {file, single, tree / "inner.txt"}) {
+        EXPECT_FALSE(fs::exists(p)) << p;
+        EXPECT_TRUE(contains(lines, "File overwritten and removed: " + p.string())) << r.out;
+    }
+    EXPECT_FALSE(fs::exists(tree));
+    EXPECT_TRUE(contains(lines, "Directory tree removed: " + tree.string())) << r.out;
+}
+
 // --- Depth ------------------------------------------------------------------
 
 TEST(WipeDepth, FilesBeyond4096BytesOfPathAreWipedWithFewDescriptors) {
