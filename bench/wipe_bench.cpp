@@ -52,8 +52,10 @@ int main(int argc, char** argv) {
     std::printf("%-24s %10s %10s %8s\n", "passes", "vornix s", "shred s", "ratio");
     for (const auto& [passes, shred_random] : {std::pair<std::uint64_t, int>{1, 0}, {3, 2}}) {
         make_file(file, mib);
+        // Clang before 16 cannot capture a structured binding in a lambda.
+        const std::uint64_t pass_count = passes;
         const double wipe = seconds([&] {
-            if (!wipe_file(file, passes, block, false)) std::fprintf(stderr, "wipe failed\n");
+            if (!wipe_file(file, pass_count, block, false)) std::fprintf(stderr, "wipe failed\n");
         });
         make_file(file, mib);
         const double shred = shred_seconds(file, shred_random);

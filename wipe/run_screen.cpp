@@ -27,9 +27,12 @@ void show_done_screen(const std::string& target_text) {
 }
 
 // Every return leaves the engine silent until the next run installs its sink.
+// Keys typed while the wipe ran were meant for no screen: they must not
+// close the done screen or reach the next pass.
 int end_run(std::ofstream& log_file, int code) {
     log_enabled = false;
     if (log_file.is_open()) log_file.close();
+    flushinp();
     return code;
 }
 }  // namespace

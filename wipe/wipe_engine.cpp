@@ -170,21 +170,23 @@ bool wipe_entry(int dir, const std::string& name, const std::string& shown, cons
         log_line("Skipping non-regular file: " + p);
         return false;
     }
-    if (!fd) {
+    // An empty file has no data to overwrite, so it goes even when it cannot be opened.
+    if (!fd && queried.size != 0) {
         log_line("Preparing to overwrite: " + p + " (" + std::to_string(queried.size) + " bytes)");
         log_line("Failed to open for overwrite: " + p);
         return false;
     }
-    if (mount != nullptr && on_other_mount(opened, *mount)) {
+    const EntryInfo& info = fd ? opened : queried;
+    if (mount != nullptr && on_other_mount(info, *mount)) {
         log_line("Skipping mount point: " + p);
         return false;
     }
     // The data belongs to the names outside the target too.
-    if (opened.nlink > 1) {
+    if (info.nlink > 1) {
         log_line("Skipping file with other hard links: " + p);
         return false;
     }
-    const std::uint64_t size = opened.size;
+    const std::uint64_t size = info.size;
     log_line("Preparing to overwrite: " + p + " (" + std::to_string(size) + " bytes)");
 
     if (size == 0) {
@@ -284,6 +286,10 @@ public:
     }
 };
 
+// The folder that holds a target is only looked into by name, never listed:
+// O_PATH needs no read permission on it, just as a path would not.
+constexpr int kParentFolder = O_PATH | O_DIRECTORY | O_CLOEXEC;
+
 // The folder that holds the last component the target names, opened once,
 // and that component; no folder when the text ends in "." or "..".
 struct TargetPlace {
@@ -296,7 +302,7 @@ TargetPlace locate(const fs::path& named) {
     const std::string leaf = named.filename().string();
     if (leaf.empty() || leaf == "." || leaf == "..") return place;
     const fs::path parent = named.has_parent_path() ? named.parent_path() : fs::path(".");
-    place.parent = Fd(open(parent.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    place.parent = Fd(open(parent.c_str(), kParentFolder));
     if (place.parent) place.leaf = leaf;
     return place;
 }
@@ -382,7 +388,7 @@ bool wipe_file(const fs::path& path, std::uint64_t passes, std::uint64_t block_b
     const std::string shown = path.string();
     const std::string leaf = path.filename().string();
     const fs::path parent = path.has_parent_path() ? path.parent_path() : fs::path(".");
-    const Fd dir(open(parent.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    const Fd dir(open(parent.c_str(), kParentFolder));
     if (!dir || leaf.empty()) {
         log_line("Skipping non-regular file: " + esc(shown));
         return false;

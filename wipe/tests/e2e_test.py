@@ -4,6 +4,7 @@ import re
 import shutil
 import sys
 import tempfile
+import time
 import unittest
 
 from tmux_harness import TmuxSession
@@ -36,7 +37,7 @@ class VornixEndToEnd(unittest.TestCase):
     def clear_field(self, s, n=80):
         s.type("\x7f" * n)
 
-    def start_run(self, s, target):
+    def start_run(self, s, target, start="Enter"):
         """From the list: keep the language, set the target, start with yes=1 already set."""
         s.wait_for("1) English")
         s.keys("Escape")
@@ -45,7 +46,10 @@ class VornixEndToEnd(unittest.TestCase):
         if target:
             s.type(target)
         s.keys("Tab", "Tab", "Tab", "Tab", "Tab", "Tab")
-        s.keys("Enter")
+        if start == "Enter":
+            s.keys("Enter")
+        else:
+            s.type(start)
 
     def test_wipe_session(self):
         with TmuxSession([PROGRAM], cwd=self.dir, width=100, height=30) as s:
@@ -126,6 +130,24 @@ class VornixEndToEnd(unittest.TestCase):
                 messages = self.log_messages()
                 self.assertIn("Target: " + target, messages)
                 self.assertEqual(messages[-2], "Directory tree removed: " + target)
+
+            # An Enter sent together with the start key is typed while the
+            # wipe runs: it neither closes the done screen nor, after an
+            # engine error, picks an entry of the language list that follows.
+            quick = os.path.join(self.dir, "quick")
+            os.makedirs(quick)
+            self.start_run(s, quick, start="\r\r")
+            s.wait_for("Salir (Esc)")
+            time.sleep(0.5)
+            self.assertIn("Salir (Esc)", s.screen())
+            s.keys("Escape")
+            fifo = os.path.join(self.dir, "pipe")
+            os.mkfifo(fifo)
+            self.start_run(s, fifo, start="\r\r")
+            s.wait_for("1) English")
+            time.sleep(0.5)
+            self.assertIn("1) English", s.screen())
+            self.assertEqual(self.log_messages()[-1][:11], "Exception: ")
 
             # Esc in the list, then Quit in the wizard ends the program.
             s.keys("Escape")

@@ -304,6 +304,7 @@ std::optional<std::uint64_t> first_physical_byte(int fd) {
 }
 
 // Root would write a read-only file anyway, so an unprivileged child wipes.
+// An empty file has nothing to overwrite: it goes even when it cannot be opened.
 TEST(WipeKeep, ReadOnlyFileStaysAndWriteOnlyFileIsOverwrittenInPlace) {
     TempDir dir;
     hand_to_nobody(dir.path);
@@ -311,11 +312,14 @@ TEST(WipeKeep, ReadOnlyFileStaysAndWriteOnlyFileIsOverwrittenInPlace) {
     fs::create_directories(tree);
     hand_to_nobody(tree);
     const fs::path read_only = tree / "read-only.txt", write_only = tree / "write-only.txt";
+    const fs::path empty_read_only = tree / "empty-read-only.txt";
     const std::string wo_data(3 * kBlock, 'w');
     write_file(read_only, "read only");
     write_file(write_only, wo_data);
-    for (const fs::path& p : {read_only, write_only}) hand_to_nobody(p);
+    write_file(empty_read_only, "");
+    for (const fs::path& p : {read_only, write_only, empty_read_only}) hand_to_nobody(p);
     fs::permissions(read_only, fs::perms::owner_read);
+    fs::permissions(empty_read_only, fs::perms::owner_read);
     fs::permissions(write_only, fs::perms::owner_write);
     std::optional<Watch> watch;
     if (geteuid() == 0) watch.emplace(write_only);
@@ -337,6 +341,9 @@ TEST(WipeKeep, ReadOnlyFileStaysAndWriteOnlyFileIsOverwrittenInPlace) {
     EXPECT_TRUE(contains(lines, "Failed to open for overwrite: " + read_only.string())) << r.out;
     EXPECT_FALSE(fs::exists(write_only));
     EXPECT_TRUE(contains(lines, "File overwritten and removed: " + write_only.string())) << r.out;
+    EXPECT_FALSE(fs::exists(empty_read_only));
+    EXPECT_TRUE(contains(lines, "Preparing to overwrite: " + empty_read_only.string() + " (0 bytes)")) << r.out;
+    EXPECT_TRUE(contains(lines, "Zero-length file removed: " + empty_read_only.string())) << r.out;
     ASSERT_FALSE(lines.empty());
     EXPECT_EQ(lines.back(), "Could not remove directory tree: " + tree.string() + " (Directory not empty)");
     if (watch) {
@@ -346,6 +353,42 @@ TEST(WipeKeep, ReadOnlyFileStaysAndWriteOnlyFileIsOverwrittenInPlace) {
             EXPECT_EQ(first_physical_byte(watch->fd()), before);
         }
     }
+}
+
+// A folder that may be passed through but not listed (mode 0311) still
+// gives access to what is named inside it, as it does for every other tool.
+TEST(WipeKeep, TargetsInsideAFolderThatCannotBeListed) {
+    TempDir dir;
+    hand_to_nobody(dir.path);
+    const fs::path hidden = dir.path / "hidden";
+    fs::create_directories(hidden / "tree");
+    const fs::path file = hidden / "file.txt", single = hidden / "single.txt", tree = hidden / "tree";
+    write_file(file, "file data");
+    write_file(single, "single data");
+    write_file(tree / "inner.txt", "inner data");
+    for (const fs::path& p : {hidden, file, single, tree, tree / "inner.txt"}) hand_to_nobody(p);
+    fs::permissions(hidden,
+                    fs::perms::owner_write | fs::perms::owner_exec | fs::perms::group_exec | fs::perms::others_exec);
+
+    const ChildResult r = run_in_child(
+        [&] {
+            std::string out;
+            capture_log_into(out);
+            wipe_target(file, 1, kBlock, false);
+            wipe_file(single, 1, kBlock, false);
+            wipe_target(tree, 1, kBlock, false);
+            return out;
+        },
+        true);
+    if (r.status == 3) GTEST_SKIP() << "cannot give up root here";
+    ASSERT_EQ(r.status, 0) << r.out;
+    const std::vector<std::string> lines = split_lines(r.out);
+    for (const fs::path& p : {file, single, tree / "inner.txt"}) {
+        EXPECT_FALSE(fs::exists(p)) << p;
+        EXPECT_TRUE(contains(lines, "File overwritten and removed: " + p.string())) << r.out;
+    }
+    EXPECT_FALSE(fs::exists(tree));
+    EXPECT_TRUE(contains(lines, "Directory tree removed: " + tree.string())) << r.out;
 }
 
 // --- Depth ------------------------------------------------------------------
