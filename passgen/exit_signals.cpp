@@ -51,6 +51,8 @@ void watch() {
         if (stopping) return;
         if (ready > 0) {
             drain();
+            // The byte that announced stopping may have gone with the drain.
+            if (stopping) return;
             continue;
         }
         if (ready == 0 && received != 0 && interrupting) pthread_kill(main_thread, received);
