@@ -82,7 +82,8 @@ void look_at(std::vector<Look>& looks) {
     std::vector<std::vector<unsigned char>> scratch(workers);
     run_on_workers(looks.size(), workers, [&](std::size_t i, unsigned worker) {
         Look& look = looks[i];
-        look.opened = look.needs_hash ? hash_path(*look.path, look.hash, scratch[worker]) : opens_for_reading(*look.path);
+        look.opened =
+            look.needs_hash ? hash_path(*look.path, look.hash, scratch[worker]) : opens_for_reading(*look.path);
     });
 }
 

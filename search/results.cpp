@@ -22,9 +22,9 @@ constexpr std::size_t kSnippetMax = 800;
 std::string modified_line(const fs::path& path) {
     struct stat st {};
     if (!stat_any_length(path.native(), st)) return {};
-    const auto system = std::chrono::system_clock::time_point(
-        std::chrono::duration_cast<std::chrono::system_clock::duration>(std::chrono::seconds(st.st_mtim.tv_sec) +
-                                                                        std::chrono::nanoseconds(st.st_mtim.tv_nsec)));
+    const auto system =
+        std::chrono::system_clock::time_point(std::chrono::duration_cast<std::chrono::system_clock::duration>(
+            std::chrono::seconds(st.st_mtim.tv_sec) + std::chrono::nanoseconds(st.st_mtim.tv_nsec)));
     const std::time_t seconds =
         std::chrono::system_clock::to_time_t(std::chrono::time_point_cast<std::chrono::seconds>(system));
     char buf[64] = {};

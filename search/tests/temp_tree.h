@@ -51,8 +51,8 @@ protected:
             path += "/" + part;
         }
         const int file = openat(dir, name.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        const bool written = file >= 0 && ::write(file, content.data(), content.size()) ==
-                                              static_cast<ssize_t>(content.size());
+        const bool written =
+            file >= 0 && ::write(file, content.data(), content.size()) == static_cast<ssize_t>(content.size());
         if (file >= 0) close(file);
         if (dir >= 0) close(dir);
         EXPECT_TRUE(written) << path;

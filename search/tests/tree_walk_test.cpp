@@ -151,9 +151,9 @@ TEST_F(TreeWalk, DeepTreesNeedFewDescriptors) {
     ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &low), 0);
     const std::vector<fs::path> sequential = walked(true);
     std::vector<fs::path> parallel;
-    walk_directory(root_.native(), true, [&](const WalkEntry& entry) {
-        parallel.push_back(fs::path(entry.path).lexically_relative(root_));
-    }, true);
+    walk_directory(
+        root_.native(), true,
+        [&](const WalkEntry& entry) { parallel.push_back(fs::path(entry.path).lexically_relative(root_)); }, true);
     ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &saved), 0);
     EXPECT_EQ(sequential, expected);
     EXPECT_EQ(parallel, expected);
