@@ -6,6 +6,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <unistd.h>
+#include <algorithm>
 #include <utility>
 #include <vector>
 #include <atomic>
@@ -52,10 +53,51 @@ DIR* open_folder_at(int parentFd, const char* name) {
     return dir;
 }
 
+// One folder on the walk's way down. Deep trees would need a descriptor per
+// level: beyond kMaxHeld levels the oldest held folder is parked (its
+// remaining entries read into memory, its descriptor closed) and reopened by
+// path when the walk comes back to it.
 struct OpenFolder {
-    DIR* dir;
+    DIR* dir = nullptr;  // while held; null once parked
     std::string path;
+    std::vector<std::pair<std::string, unsigned char>> rest;  // parked: entries not yet visited, with d_type
+    std::size_t next = 0;
+    int fd = -1;  // a parked folder reopened for the entries in rest
+    dirent parkedEntry{};
+
+    int folder_fd() const { return dir ? dirfd(dir) : fd; }
+    void release() {
+        if (dir) closedir(dir);
+        if (fd >= 0) close(fd);
+        dir = nullptr;
+        fd = -1;
+    }
 };
+constexpr std::size_t kMaxHeld = 48;
+
+void park(OpenFolder& folder) {
+    if (folder.dir) {
+        while (const dirent* e = readdir(folder.dir)) folder.rest.emplace_back(e->d_name, e->d_type);
+        closedir(folder.dir);
+        folder.dir = nullptr;
+    }
+    if (folder.fd >= 0) close(folder.fd);
+    folder.fd = -1;
+}
+
+// The next entry of the folder, or null at its end. A parked folder that can no longer be reopened has none left.
+const dirent* next_entry(OpenFolder& folder) {
+    if (folder.dir) return readdir(folder.dir);
+    if (folder.next >= folder.rest.size()) return nullptr;
+    if (folder.fd < 0) {
+        folder.fd = open_any_length(folder.path, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (folder.fd < 0) return nullptr;
+    }
+    const auto& [name, type] = folder.rest[folder.next++];
+    std::memcpy(folder.parkedEntry.d_name, name.c_str(), name.size() + 1);
+    folder.parkedEntry.d_type = type;
+    return &folder.parkedEntry;
+}
 
 // Opens the folders of a too-long path one stretch at a time; returns the
 // folder descriptor (AT_FDCWD when none was needed) and the rest of the path.
@@ -98,29 +140,40 @@ namespace {
 void walk_open_folder(DIR* dir, const std::string& path, bool recursive,
                       const std::function<void(const WalkEntry&)>& visit) {
     std::vector<OpenFolder> open;
-    open.push_back({dir, path});
+    open.emplace_back();
+    open.back().dir = dir;
+    open.back().path = path;
+    std::size_t firstHeld = 0;  // folders below this index are parked
     WalkEntry entry;
     try {
         while (!open.empty()) {
-            const dirent* e = readdir(open.back().dir);
+            // The folder being read holds its descriptor, a parked one reopened included.
+            firstHeld = std::min(firstHeld, open.size() - 1);
+            const dirent* e = next_entry(open.back());
             if (e == nullptr) {  // the end, or a read error that ends this folder only
-                closedir(open.back().dir);
+                open.back().release();
                 open.pop_back();
                 continue;
             }
             if (std::strcmp(e->d_name, ".") == 0 || std::strcmp(e->d_name, "..") == 0) continue;
-            const int folderFd = dirfd(open.back().dir);
+            const int folderFd = open.back().folder_fd();
             join(entry.path, open.back().path, e->d_name);
             entry.kind = kind_of(*e, folderFd);
             entry.folderFd = folderFd;
             entry.name = e->d_name;
             visit(entry);
-            if (recursive && entry.kind == WalkEntry::Kind::directory) {
-                if (DIR* sub = open_folder_at(folderFd, e->d_name)) open.push_back({sub, std::move(entry.path)});
+            if (!recursive || entry.kind != WalkEntry::Kind::directory) continue;
+            DIR* sub = open_folder_at(folderFd, e->d_name);
+            if (!sub) continue;
+            if (open.size() - firstHeld >= kMaxHeld) {
+                park(open[firstHeld++]);
             }
+            open.emplace_back();
+            open.back().dir = sub;
+            open.back().path = std::move(entry.path);
         }
     } catch (...) {
-        for (OpenFolder& folder : open) closedir(folder.dir);
+        for (OpenFolder& folder : open) folder.release();
         throw;
     }
 }

@@ -1,13 +1,18 @@
 #include "duplicate_filter.h"
 
+#include <cerrno>
 #include <exception>
+#include <fcntl.h>
 #include <iostream>
 #include <map>
 #include <string>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <unordered_set>
 #include <utility>
 
 #include "dir_walk.h"
+#include "escape.h"
 #include "fnv1a.h"
 #include "work_pool.h"
 
@@ -17,7 +22,45 @@ namespace {
 
 void write_warning(const std::string& line) { std::cerr << line + "\n" << std::flush; }
 
-void warn_unopened(const std::string& path) { write_warning("[WARN] Cannot open file for hashing: " + path); }
+void warn_unopened(const std::string& path) {
+    write_warning("[WARN] Cannot open file for hashing: " + zeylatui::escape_untrusted(path));
+}
+
+// Reached one folder at a time when the path is beyond the system's limit. A
+// pipe or device put in a result's place counts as unopened instead of blocking.
+int open_regular(const std::string& path) {
+    const int fd = open_any_length(path, O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+    if (fd < 0) return -1;
+    struct stat st {};
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+// The whole file's hash; a read error ends it with the bytes read so far.
+bool hash_path(const std::string& path, std::uint64_t& hash, std::vector<unsigned char>& buffer) {
+    const int fd = open_regular(path);
+    if (fd < 0) return false;
+    if (buffer.size() < kFnv1aFileBlockSize) buffer.resize(kFnv1aFileBlockSize);
+    std::uint64_t state = kFnv1aOffsetBasis;
+    for (;;) {
+        const ssize_t n = read(fd, buffer.data(), buffer.size());
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        state = fnv1a_update(state, buffer.data(), static_cast<std::size_t>(n));
+    }
+    close(fd);
+    hash = state;
+    return true;
+}
+
+bool opens_for_reading(const std::string& path) {
+    const int fd = open_regular(path);
+    if (fd >= 0) close(fd);
+    return fd >= 0;
+}
 
 struct ReferenceFile {
     std::string path;
@@ -40,7 +83,7 @@ void look_at(std::vector<Look>& looks) {
     run_on_workers(looks.size(), workers, [&](std::size_t i, unsigned worker) {
         Look& look = looks[i];
         look.opened =
-            look.needs_hash ? fnv1a_file(*look.path, look.hash, scratch[worker]) : file_opens_for_reading(*look.path);
+            look.needs_hash ? hash_path(*look.path, look.hash, scratch[worker]) : opens_for_reading(*look.path);
     });
 }
 
@@ -50,9 +93,8 @@ bool gather_reference_folder(const fs::path& dir, std::vector<ReferenceFile>& fi
     if (!fs::exists(dir) || !fs::is_directory(dir)) return false;
     walk_directory(dir.native(), true, [&files](const WalkEntry& entry) {
         if (!entry.is_regular_file()) return;
-        std::error_code ec;
-        const std::uintmax_t size = fs::file_size(entry.path, ec);
-        if (!ec) files.push_back({entry.path, static_cast<std::uint64_t>(size)});
+        struct stat st {};
+        if (stat_any_length(entry.path, st)) files.push_back({entry.path, static_cast<std::uint64_t>(st.st_size)});
     });
     return true;
 }
@@ -60,7 +102,8 @@ bool gather_reference_folder(const fs::path& dir, std::vector<ReferenceFile>& fi
 }  // namespace
 
 bool hash_file_fnv1a(const fs::path& file, std::uint64_t& hash) {
-    if (fnv1a_file(file, hash)) return true;
+    std::vector<unsigned char> buffer;
+    if (hash_path(file.native(), hash, buffer)) return true;
     warn_unopened(file.string());
     return false;
 }
@@ -113,7 +156,7 @@ void filter_duplicates(const Options& options, std::vector<MatchInfo>& results) 
     }
     if (reference_failure) std::rethrow_exception(reference_failure);
     if (options.hasDuplicatesDir && !reference_valid)
-        write_warning("[WARN] --duplicates-dir is not a valid directory: " + dir.string());
+        write_warning("[WARN] --duplicates-dir is not a valid directory: " + zeylatui::escape_untrusted(dir.string()));
     for (std::size_t k = 0; k < reference.size(); ++k) {
         const Look& look = looks[results.size() + k];
         if (look.opened)

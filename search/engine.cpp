@@ -30,6 +30,9 @@ constexpr std::size_t kWorkerStackBytes = std::size_t{8} << 20;
 // Candidates reach the workers in batches of this many, or after this wait, and at the walk's end.
 constexpr std::size_t kBatchSize = 32;
 constexpr auto kBatchWait = std::chrono::milliseconds(2);
+// Each worker holds a read block and a stack: a worker count typed or loaded
+// from the last-values file must not exhaust memory.
+constexpr std::uint64_t kMaxWorkers = 256;
 
 // tolower of the default locale, without a library call per byte: the
 // program folds the ASCII letters only, whatever locale curses sets.
@@ -42,9 +45,10 @@ void write_error_line(const std::string& line) {
     std::cerr << line + "\n" << std::flush;
 }
 
-// The line of a search that could not run, kept for the caller's screen as well.
+// The line of a search that could not run, kept for the caller's screen as well,
+// which escapes it itself. It names the root as the user or the file gave it.
 void report_search_error(std::string* errorLine, const std::string& line) {
-    write_error_line(line);
+    write_error_line(zeylatui::escape_untrusted(line));
     if (errorLine) *errorLine = line;
 }
 
@@ -216,6 +220,7 @@ std::vector<MatchInfo> search_files(const Options& options, std::uint64_t& candi
     std::uint64_t wanted = std::thread::hardware_concurrency();
     if (wanted == 0) wanted = 4;
     if (options.hasThreads && options.threads != 0) wanted = options.threads;
+    wanted = std::min(wanted, kMaxWorkers);
 
     SharedSearch shared{options, options.useContentRegex ? &contentRegex : nullptr, {}, {}, {}, 0, false, {}, {}, {}};
     std::vector<std::unique_ptr<WorkerThread>> workers;

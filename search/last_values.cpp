@@ -120,9 +120,21 @@ std::string format_last_values(const LastValues& values) {
 }
 
 LastValues load_last_values(const fs::path& file) {
-    std::ifstream in(file, std::ios::binary);
-    if (!in) return {};
-    const std::string text(std::istreambuf_iterator<char>(in), {});
+    // A pipe or a device in the file's place would block the start or never end: only a regular file is read.
+    const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+    if (fd < 0) return {};
+    std::string text;
+    struct stat st {};
+    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
+        char block[65536];
+        for (;;) {
+            const ssize_t n = ::read(fd, block, sizeof block);
+            if (n < 0 && errno == EINTR) continue;
+            if (n <= 0) break;
+            text.append(block, static_cast<std::size_t>(n));
+        }
+    }
+    ::close(fd);
     return parse_last_values(text);
 }
 

@@ -3,8 +3,10 @@
 #include <chrono>
 #include <ctime>
 #include <filesystem>
+#include <sys/stat.h>
 
 #include "dialogs.h"
+#include "dir_walk.h"
 #include "escape.h"
 #include "i18n.h"
 #include "menu.h"
@@ -16,14 +18,13 @@ namespace {
 constexpr std::size_t kLabelMax = 180;
 constexpr std::size_t kSnippetMax = 800;
 
-// "Modified: ..." when the file's last-write time can still be read.
+// "Modified: ..." when the file's last-write time can still be read, at any path length.
 std::string modified_line(const fs::path& path) {
-    std::error_code ec;
-    const auto written = fs::last_write_time(path, ec);
-    if (ec) return {};
+    struct stat st {};
+    if (!stat_any_length(path.native(), st)) return {};
     const auto system =
-        std::chrono::system_clock::now() +
-        std::chrono::duration_cast<std::chrono::system_clock::duration>(written - fs::file_time_type::clock::now());
+        std::chrono::system_clock::time_point(std::chrono::duration_cast<std::chrono::system_clock::duration>(
+            std::chrono::seconds(st.st_mtim.tv_sec) + std::chrono::nanoseconds(st.st_mtim.tv_nsec)));
     const std::time_t seconds =
         std::chrono::system_clock::to_time_t(std::chrono::time_point_cast<std::chrono::seconds>(system));
     char buf[64] = {};

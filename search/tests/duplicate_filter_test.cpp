@@ -210,3 +210,35 @@ TEST_F(DuplicateFilter, ManyResultsAgreeWithAWholeHashOfEveryFile) {
         EXPECT_EQ(names(results), expected) << "mode " << mode;
     }
 }
+
+// Results the search can list must be hashable wherever they lie; what a
+// warning names reaches the terminal escaped, and a pipe never blocks.
+TEST_F(DuplicateFilter, PathsBeyondTheSystemLimitPipesAndHostileNames) {
+    std::vector<MatchInfo> base;
+    for (const char* name : {"one", "two"}) {
+        MatchInfo m;
+        m.path = write_deep(name, "same");
+        m.size = 4;
+        base.push_back(m);
+    }
+    ASSERT_GT(base[0].path.native().size(), 5000u);
+    base.push_back(result("short", "diff"));
+    base.push_back(result("gone\x1b[2J\n", "lost"));
+    base.push_back(result("pipe", "was a file"));
+    fs::remove(base[3].path);
+    fs::remove(base[4].path);
+    ASSERT_EQ(mkfifo(base[4].path.c_str(), 0600), 0);
+    const std::string warnings = "[WARN] Cannot open file for hashing: " + (root_ / "gone").string() +
+                                 "\\x1b[2J\\x0a\n[WARN] Cannot open file for hashing: " + base[4].path.string() + "\n";
+
+    std::vector<MatchInfo> results = base;
+    EXPECT_EQ(filter(with_mode(1), results), warnings);
+    EXPECT_EQ(names(results), (std::vector<std::string>{"one", "two"}));
+    results = base;
+    EXPECT_EQ(filter(with_mode(2), results), warnings);
+    EXPECT_EQ(names(results), (std::vector<std::string>{"short", "gone\x1b[2J\n", "pipe"}));
+
+    std::uint64_t hash = 0;
+    EXPECT_TRUE(hash_file_fnv1a(base[0].path, hash));
+    EXPECT_EQ(hash, fnv1a_buffer("same", 4));
+}

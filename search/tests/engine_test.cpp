@@ -254,6 +254,15 @@ TEST_F(SearchEngine, WorkerCount) {
     o.threads = 1;
     EXPECT_EQ(run(o).threads, std::min(hw, 5u));
 
+    // A worker count loaded from a hostile last-values file stays within memory.
+    for (int i = 5; i < 300; ++i) write("f" + std::to_string(i), "x");
+    o.hasThreads = true;
+    o.threads = 4000000000u;
+    s = run(o);
+    EXPECT_EQ(s.results.size(), 300u);
+    EXPECT_GE(s.threads, 1u);
+    EXPECT_LE(s.threads, 256u);
+
     o.filenamePattern = "nothing*";
     s = run(o);
     EXPECT_EQ(s.candidates, 0u);
@@ -339,6 +348,15 @@ TEST_F(SearchEngine, RootAndExpressionErrors) {
 
     o.rootPath = file.string();
     EXPECT_EQ(run(o).errors, "[ERROR] Path is not a directory: " + o.rootPath + "\n");
+
+    // A root from the last-values file may hold any byte: the terminal gets it escaped, the screen raw.
+    o.rootPath = (root_ / "gone\x1b[2J\n").string();
+    std::string raw;
+    testing::internal::CaptureStderr();
+    search_files(o, s.candidates, s.threads, s.elapsed, &raw);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(),
+              "[ERROR] Path does not exist: " + (root_ / "gone").string() + "\\x1b[2J\\x0a\n");
+    EXPECT_EQ(raw, "[ERROR] Path does not exist: " + o.rootPath);
 
     o = options_for_root();
     o.useContentRegex = true;

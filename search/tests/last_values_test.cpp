@@ -64,6 +64,16 @@ TEST_F(LastValuesFile, CarriageReturnsBelongToTheLineEnd) {
 
 TEST_F(LastValuesFile, MissingFileGivesEmptyMap) { EXPECT_TRUE(load_last_values(root_ / "none").empty()); }
 
+// Whatever is put in the file's place, the start neither blocks nor reads without end.
+TEST_F(LastValuesFile, PipesDevicesAndFoldersGiveEmptyMaps) {
+    ASSERT_EQ(mkfifo((root_ / "pipe").c_str(), 0600), 0);
+    fs::create_symlink("/dev/zero", root_ / "zero");
+    fs::create_directory(root_ / "folder");
+    for (const char* name : {"pipe", "zero", "folder"}) EXPECT_TRUE(load_last_values(root_ / name).empty()) << name;
+    fs::create_symlink(write("real", "lang=de\n"), root_ / "link");
+    EXPECT_EQ(load_last_values(root_ / "link").at("lang"), "de");
+}
+
 TEST_F(LastValuesFile, SaveWritesHeaderAndOneLinePerKey) {
     const fs::path f = root_ / "out.dat";
     const LastValues values = {{"rootPath", "/x y"}, {"threads", ""}, {"lang", "fr"}, {"unknown", "kept=1"}};

@@ -1,5 +1,6 @@
 #include "results.h"
 
+#include <ctime>
 #include <regex>
 
 #include "dialogs.h"
@@ -74,6 +75,31 @@ TEST_F(Results, DetailsTextLines) {
     EXPECT_EQ(result_details_text(content_match(file, 2048, "s"), 0, 1),
               "Résultat: 1/1\nChemin: " + file.string() +
                   "\nTaille: 2048 octets (2.00 KB)\nLigne du 1er match: 12\nExtrait:\ns\n");
+}
+
+TEST_F(Results, DetailsOfAPathBeyondTheSystemLimitKeepTheirTime) {
+    MatchInfo deep;
+    deep.path = write_deep("deep.txt", "x");
+    ASSERT_GT(deep.path.native().size(), 5000u);
+    const std::string text = result_details_text(deep, 0, 1);
+    EXPECT_TRUE(std::regex_search(text, std::regex("\nModified: \\d{4}-\\d\\d-\\d\\d ")))
+        << text.substr(text.size() - 200);
+
+    // The local time of the last write, cut to whole seconds.
+    const auto file = write("dated.txt", "x");
+    std::tm when{};
+    when.tm_year = 101;
+    when.tm_mon = 1;
+    when.tm_mday = 3;
+    when.tm_hour = 4;
+    when.tm_min = 5;
+    when.tm_sec = 6;
+    when.tm_isdst = -1;
+    const timespec times[2] = {{0, UTIME_OMIT}, {std::mktime(&when), 900000000}};
+    ASSERT_EQ(utimensat(AT_FDCWD, file.c_str(), times, 0), 0);
+    MatchInfo dated;
+    dated.path = file;
+    EXPECT_NE(result_details_text(dated, 0, 1).find("\nModified: 2001-02-03 04:05:06\n"), std::string::npos);
 }
 
 TEST_F(Results, EmptyListShowsABox) {

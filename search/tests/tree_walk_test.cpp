@@ -1,5 +1,7 @@
 #include "dir_walk.h"
 
+#include <sys/resource.h>
+
 #include <algorithm>
 #include <stdexcept>
 #include <string>
@@ -107,4 +109,52 @@ TEST_F(TreeWalk, HelpersStopWhenTheVisitThrows) {
                                 true),
                  std::runtime_error);
     EXPECT_EQ(visits, 200u);
+}
+
+// A chain of folders, each holding a file, with a side chain every 50 levels:
+// deeper than the descriptors a process may hold, as an attacker could nest.
+TEST_F(TreeWalk, DeepTreesNeedFewDescriptors) {
+    for (const char* top : {"a", "b", "c"}) {
+        int dir = open(root_.c_str(), O_RDONLY | O_DIRECTORY);
+        ASSERT_EQ(mkdirat(dir, top, 0700), 0);
+        int next = openat(dir, top, O_RDONLY | O_DIRECTORY);
+        close(dir);
+        dir = next;
+        for (int depth = 0; depth < 250 && dir >= 0; ++depth) {
+            close(openat(dir, "f", O_WRONLY | O_CREAT, 0600));
+            if (depth % 50 == 10) {
+                int side = dir;
+                for (int s = 0; s < 60 && side >= 0; ++s) {
+                    mkdirat(side, "s", 0700);
+                    const int deeper = openat(side, "s", O_RDONLY | O_DIRECTORY);
+                    if (side != dir) close(side);
+                    side = deeper;
+                }
+                close(openat(side, "g", O_WRONLY | O_CREAT, 0600));
+                close(side);
+            }
+            mkdirat(dir, "d", 0700);
+            next = openat(dir, "d", O_RDONLY | O_DIRECTORY);
+            close(dir);
+            dir = next;
+        }
+        ASSERT_GE(dir, 0);
+        close(dir);
+    }
+    const std::vector<fs::path> expected = iterator_order(root_);
+    ASSERT_GT(expected.size(), 3u * (250 * 2 + 5 * 61));
+
+    rlimit saved{};
+    ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &saved), 0);
+    rlimit low = saved;
+    low.rlim_cur = 300;
+    ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &low), 0);
+    const std::vector<fs::path> sequential = walked(true);
+    std::vector<fs::path> parallel;
+    walk_directory(
+        root_.native(), true,
+        [&](const WalkEntry& entry) { parallel.push_back(fs::path(entry.path).lexically_relative(root_)); }, true);
+    ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &saved), 0);
+    EXPECT_EQ(sequential, expected);
+    EXPECT_EQ(parallel, expected);
 }
