@@ -56,6 +56,16 @@ int net_recv(SOCKET s, char* buf, int len, int flags) {
     }
 }
 
+int net_shutdown_send(SOCKET s) { return ::shutdown(s, SHUT_WR) == 0 ? 0 : SOCKET_ERROR; }
+
+int net_close_reset(SOCKET s) {
+    linger abort{};
+    abort.l_onoff = 1;
+    abort.l_linger = 0;
+    ::setsockopt(s, SOL_SOCKET, SO_LINGER, &abort, sizeof abort);
+    return ::close(s);
+}
+
 bool net_set_timeouts(SOCKET s, int milliseconds) {
     timeval tv{};
     tv.tv_sec = milliseconds / 1000;

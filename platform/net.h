@@ -38,6 +38,13 @@ int closesocket(SOCKET s);
 int net_send(SOCKET s, const char* buf, int len, int flags);
 int net_recv(SOCKET s, char* buf, int len, int flags);
 
+// Winsock's shutdown(SD_SEND): the peer reads the end of the stream, while
+// this side can still read what the peer sends or the peer's own close.
+int net_shutdown_send(SOCKET s);
+// Closes s with a reset (SO_LINGER {1, 0}) instead of an orderly end, so the
+// peer learns that this side gave up rather than finished.
+int net_close_reset(SOCKET s);
+
 // Gives every later send and recv on s this bound; one that waits longer fails.
 bool net_set_timeouts(SOCKET s, int milliseconds);
 // connect that gives up after the time; 0 or SOCKET_ERROR, s stays blocking.

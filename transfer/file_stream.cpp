@@ -4,10 +4,11 @@
 #include <fstream>
 #include <iostream>
 #include <mutex>
-#include <random>
 #include <system_error>
 #include <vector>
 
+#include "escape.h"
+#include "part_file.h"
 #include "terminal.h"
 
 namespace fs = std::filesystem;
@@ -19,32 +20,30 @@ void write_stdout(const std::string& text) {
     std::cout << text << std::flush;
 }
 
-// A partial receive goes here first, so a failed transfer never touches an
-// existing file of the destination's name.
-fs::path temporary_path(const fs::path& dir) {
-    std::random_device rd;
-    std::error_code ec;
-    for (;;) {
-        std::uint64_t tag = (static_cast<std::uint64_t>(rd()) << 32) ^ rd();
-        fs::path candidate = dir / (".tovrel-" + std::to_string(tag) + ".part");
-        if (!fs::exists(candidate, ec) && !ec) return candidate;
-        if (ec) return {};
-    }
-}
-
-bool receive_chunks(const SocketHandle& socket, std::ofstream& out, std::uint64_t size) {
+// Counts the data against the announced size: a sender that sends more is
+// refused before its bytes are read, one that sends less at the end marker.
+bool receive_chunks(const SocketHandle& socket, PartFile& part, std::uint64_t size) {
     std::uint64_t received = 0;
     for (;;) {
         std::uint32_t length = 0;
         if (!recv_u32(socket, length)) return false;
-        if (length == 0) return true;
-        if (length > kMaxChunkLength) return false;
+        if (length == 0) return received == size;
+        if (length > kMaxChunkLength || length > size - received) return false;
         std::vector<char> buffer(length, 0);
         if (!recv_exact(socket, buffer.data(), length)) return false;
-        out.write(buffer.data(), static_cast<std::streamsize>(length));
+        if (!part_file_write(part, buffer.data(), length)) return false;
         received += length;
         if (size != 0) write_stdout(progress_line(received, size));
     }
+}
+
+// After the end marker the receiver closes its side only once the file is
+// saved; anything else (a reset, data, silence past the socket's bound)
+// means it was not.
+bool receiver_closed_in_order(const SocketHandle& socket) {
+    if (net_shutdown_send(socket.value) != 0) return false;
+    char byte = 0;
+    return net_recv(socket.value, &byte, 1, 0) == 0;
 }
 }  // namespace
 
@@ -71,10 +70,13 @@ std::optional<std::string> announced_name(const std::string& path) {
 }
 
 std::optional<std::string> received_file_name(const std::string& announced) {
+    // Control bytes (NUL among them) would reach terminals and file listings
+    // from a name the peer chose; such a name is refused whole.
+    if (zeylatui::has_control_text(announced)) return std::nullopt;
     // A Windows sender may announce "sub\dir\report.txt".
     std::size_t cut = announced.find_last_of("/\\");
     std::string name = cut == std::string::npos ? announced : announced.substr(cut + 1);
-    if (name.empty() || name == "." || name == ".." || name.find('\0') != std::string::npos) return std::nullopt;
+    if (name.empty() || name == "." || name == "..") return std::nullopt;
     return name;
 }
 
@@ -84,16 +86,23 @@ bool send_file(const SocketHandle& socket, const TransferRequest& request) {
     std::error_code ec;
     const std::uint64_t size = fs::file_size(fs::path(request.path), ec);
     if (ec) return false;
-    if (request.chunk_size == 0 || request.chunk_size > kMaxChunkLength) return false;
+    return send_stream(socket, request.name, size, in, request.chunk_size);
+}
 
-    if (!send_u32(socket, static_cast<std::uint32_t>(request.name.size()))) return false;
-    if (!send_exact(socket, request.name.data(), request.name.size())) return false;
+bool send_stream(const SocketHandle& socket, const std::string& name, std::uint64_t size, std::istream& in,
+                 std::uint64_t chunk_size) {
+    if (chunk_size == 0 || chunk_size > kMaxChunkLength) return false;
+    if (!send_u32(socket, static_cast<std::uint32_t>(name.size()))) return false;
+    if (!send_exact(socket, name.data(), name.size())) return false;
     if (!send_u64(socket, size)) return false;
 
-    std::vector<char> buffer(request.chunk_size, 0);
+    std::vector<char> buffer(chunk_size, 0);
     std::uint64_t sent = 0;
     while (!in.fail() && !in.bad()) {
         in.read(buffer.data(), static_cast<std::streamsize>(buffer.size()));
+        // A read error must not pass for the end of the file: no end marker
+        // goes out, and the receiver keeps nothing.
+        if (in.bad()) return false;
         const auto count = static_cast<std::uint64_t>(in.gcount());
         if (count == 0) break;
         if (!send_u32(socket, static_cast<std::uint32_t>(count))) return false;
@@ -102,6 +111,7 @@ bool send_file(const SocketHandle& socket, const TransferRequest& request) {
         print_progress(sent, size);
     }
     if (!send_u32(socket, 0)) return false;
+    if (!receiver_closed_in_order(socket)) return false;
     write_stdout("\n");
     return true;
 }
@@ -115,43 +125,13 @@ bool receive_file(const SocketHandle& socket, const std::string& out_dir) {
     std::uint64_t size = 0;
     if (!recv_u64(socket, size)) return false;
 
-    std::optional<std::string> name = received_file_name(announced);
+    const std::optional<std::string> name = received_file_name(announced);
     if (!name) return false;
-    fs::path destination;
-    fs::path temporary;
-    try {
-        destination = fs::path(out_dir) / fs::path(*name);
-        std::error_code ec;
-        if (fs::is_directory(destination, ec)) return false;
-        // The rename below would replace a file the user cannot write; refuse
-        // it as opening it in place would.
-        if (fs::exists(destination, ec) &&
-            !std::ofstream(destination, std::ios::out | std::ios::app | std::ios::binary).is_open())
-            return false;
-        temporary = temporary_path(fs::path(out_dir));
-    } catch (...) {
-        return false;
-    }
-    if (temporary.empty()) return false;
-
-    bool ok = false;
-    {
-        std::ofstream out(temporary, std::ios::out | std::ios::binary | std::ios::trunc);
-        if (!out.is_open()) return false;
-        ok = receive_chunks(socket, out, size);
-        out.close();
-        // A short write (full disk) must not be reported as a saved file.
-        ok = ok && !out.fail();
-    }
-    std::error_code ec;
-    if (ok) {
-        fs::rename(temporary, destination, ec);
-        ok = !ec;
-    }
-    if (!ok) {
-        fs::remove(temporary, ec);
-        return false;
-    }
-    write_stdout("\nSaved: " + destination.string() + "\n");
+    const std::string destination = (fs::path(out_dir) / fs::path(*name)).string();
+    PartFile part;
+    if (!part_file_open(part, out_dir, *name)) return false;
+    if (!receive_chunks(socket, part, size)) return false;
+    if (!part_file_commit(part)) return false;
+    write_stdout("\nSaved: " + zeylatui::escape_untrusted(destination) + "\n");
     return true;
 }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <istream>
 #include <optional>
 #include <string>
 
@@ -17,7 +18,17 @@ struct TransferRequest {
 inline constexpr std::uint32_t kMaxNameLength = 4096;
 inline constexpr std::uint32_t kMaxChunkLength = 67108864;
 
+// Fields 6 to 11 of the file at request.path. True only once the receiver,
+// after the end marker, has closed its side in order (it does so only when
+// the file is saved); the socket's receive bound limits that wait.
 bool send_file(const SocketHandle& socket, const TransferRequest& request);
+// send_file once the file is open: its bytes come from in, and a read that
+// fails (in goes bad) fails the transfer without an end marker.
+bool send_stream(const SocketHandle& socket, const std::string& name, std::uint64_t size, std::istream& in,
+                 std::uint64_t chunk_size);
+// Fields 6 to 11 into out_dir. True only when exactly the announced number of
+// bytes arrived before the end marker and the file was synced and renamed
+// into place; otherwise nothing is left under the final name.
 bool receive_file(const SocketHandle& socket, const std::string& out_dir);
 
 // "\rProgress: P% (done/total bytes)"; empty when total is 0.
@@ -27,5 +38,6 @@ void print_progress(std::uint64_t done, std::uint64_t total);
 // The last component of a path as the sender announces it.
 std::optional<std::string> announced_name(const std::string& path);
 // The file name the receiver writes for an announced name: its last
-// component after '/' or '\'; none for an empty name, "." or "..".
+// component after '/' or '\'; none for an empty name, "." or "..", and none
+// for a name holding a control byte or a C1 character anywhere.
 std::optional<std::string> received_file_name(const std::string& announced);

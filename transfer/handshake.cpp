@@ -33,6 +33,11 @@ void close_socket(SocketHandle& socket) {
     socket.value = INVALID_SOCKET;
 }
 
+void reset_socket(SocketHandle& socket) {
+    if (socket.value != INVALID_SOCKET) net_close_reset(socket.value);
+    socket.value = INVALID_SOCKET;
+}
+
 bool net_startup() {
     if (started.load()) return true;
     WSADATA data;

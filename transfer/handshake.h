@@ -26,6 +26,8 @@ struct SocketHandle {
     SOCKET value = INVALID_SOCKET;
 };
 void close_socket(SocketHandle& socket);
+// Closes with a reset, so the peer sees a failure rather than an orderly end.
+void reset_socket(SocketHandle& socket);
 
 inline constexpr std::uint32_t kHandshakeMagic = 0x5A594C31;
 inline constexpr std::uint32_t kMaxHandshakeBlob = 65536;

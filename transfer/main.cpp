@@ -1,3 +1,5 @@
+#include <curses.h>
+
 #include "app.h"
 #include "banner.h"
 #include "console.h"
@@ -16,6 +18,8 @@ int main() {
     set_language("en");
     zeylatui::App app;
     app_start(app);
+    // Keys pressed while the banner waited were meant for no screen.
+    flushinp();
     for (;;) {
         Menu menu;
         menu.app = &app;

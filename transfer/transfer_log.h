@@ -13,6 +13,7 @@ struct TransferLog {
     std::mutex mutex;
     std::vector<std::string> lines;
 
+    // Appends the line, escaped as untrusted text, and trims the oldest lines.
     void push(std::string line);
     std::vector<std::string> snapshot();
 };

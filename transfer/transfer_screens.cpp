@@ -77,8 +77,12 @@ bool show_share_card(const std::string& host, std::uint16_t port, const std::str
                      const std::string& fingerprint) {
     nodelay(stdscr, FALSE);
     keypad(stdscr, TRUE);
+    bool first = true;
     for (;;) {
         draw_share_card(host, port, session_text, fingerprint);
+        // Keys typed while the key pair was made were meant for no screen.
+        if (first) flushinp();
+        first = false;
         const int key = wgetch(stdscr);
         if (is_enter(key)) return true;
         if (key == 27 || key == ERR) return false;  // ERR: the terminal is gone
@@ -115,6 +119,9 @@ void show_result_screen(const std::string& title, const std::vector<std::string>
     }
     draw_text(h - 2, 2, cut_text(tr("p2p_press_any"), w - 4));
     terminal_refresh();
+    // Only a key pressed once the result is on screen may close it; keys
+    // pressed during the transfer, where they had no effect, are dropped.
+    flushinp();
     nodelay(stdscr, FALSE);
     for (;;) {
         const int key = wgetch(stdscr);

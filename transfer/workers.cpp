@@ -134,10 +134,21 @@ bool receiver_worker(const std::string& host, std::uint16_t port, const std::str
             return false;
         }
         log.push(tr("p2p_log_connected"));
+        return receive_on_connection(socket, out_dir, log, error, limits);
+    } catch (...) {
+        reset_socket(socket);
+        if (error.empty()) error = tr("p2p_err_receive");
+        return false;
+    }
+}
+
+bool receive_on_connection(SocketHandle& socket, const std::string& out_dir, TransferLog& log, std::string& error,
+                           const TransferLimits& limits) {
+    bool received = false;
+    try {
         net_set_timeouts(socket.value, limits.silence_ms);
         KemSession session;
         std::string fingerprint;
-        bool received = false;
         if (!handshake_as_receiver(socket, session, fingerprint)) {
             error = tr("p2p_err_handshake");
         } else {
@@ -147,13 +158,17 @@ bool receiver_worker(const std::string& host, std::uint16_t port, const std::str
             received = receive_file(socket, out_dir);
             if (!received) error = tr("p2p_err_receive");
         }
-        close_socket(socket);
-        return received;
     } catch (...) {
-        close_socket(socket);
+        received = false;
         if (error.empty()) error = tr("p2p_err_receive");
-        return false;
     }
+    // The sender takes an orderly close for "saved"; every failure, one after
+    // the last byte included, resets instead.
+    if (received)
+        close_socket(socket);
+    else
+        reset_socket(socket);
+    return received;
 }
 
 void receiver_thread(const std::string& host, std::uint16_t port, const std::string& out_dir, TransferLog& log,

@@ -26,6 +26,12 @@ void sender_worker(std::uint16_t port, std::string& error, std::atomic<bool>& su
 bool receiver_worker(const std::string& host, std::uint16_t port, const std::string& out_dir, TransferLog& log,
                      std::string& error, const TransferLimits& limits = {});
 
+// The receiving side on a connection that is already up: handshake, file
+// stream into out_dir, then the close the sender reads as the outcome (orderly
+// once the file is saved, a reset otherwise). Always closes socket.
+bool receive_on_connection(SocketHandle& socket, const std::string& out_dir, TransferLog& log, std::string& error,
+                           const TransferLimits& limits = {});
+
 // The receiver thread's entry: success, then the error text, then done.
 void receiver_thread(const std::string& host, std::uint16_t port, const std::string& out_dir, TransferLog& log,
                      std::atomic<bool>& success, std::string& error, std::atomic<bool>& done,

@@ -98,3 +98,33 @@ TEST(Net, SilentPeerTimesOutAndWaitReadableBounds) {
     closesocket(a);
     closesocket(c);
 }
+
+// After shutting down its sending side a peer still reads; how the other side
+// then closes (orderly or reset) is what it learns.
+TEST(Net, ShutdownSendThenOrderlyCloseOrReset) {
+    WSADATA data;
+    WSAStartup(MAKEWORD(2, 2), &data);
+    for (bool reset : {false, true}) {
+        Listener l;
+        SOCKET c = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+        ASSERT_EQ(net_connect_timeout(c, l.sa(), sizeof l.addr, 2000), 0);
+        SOCKET a = ::accept(l.s, nullptr, nullptr);
+        ASSERT_NE(a, INVALID_SOCKET);
+        ASSERT_TRUE(net_set_timeouts(c, 5000));
+        ASSERT_TRUE(net_set_timeouts(a, 5000));
+
+        EXPECT_EQ(net_send(c, "end", 3, 0), 3);
+        EXPECT_EQ(net_shutdown_send(c), 0);
+        char buf[8] = {};
+        EXPECT_EQ(net_recv(a, buf, sizeof buf, 0), 3) << reset;
+        EXPECT_EQ(net_recv(a, buf, sizeof buf, 0), 0) << reset;
+        EXPECT_EQ(net_send(c, "x", 1, 0), SOCKET_ERROR) << reset;
+
+        if (reset)
+            net_close_reset(a);
+        else
+            closesocket(a);
+        EXPECT_EQ(net_recv(c, buf, sizeof buf, 0), reset ? SOCKET_ERROR : 0) << reset;
+        closesocket(c);
+    }
+}

@@ -7,7 +7,11 @@
 #include <sstream>
 #include <thread>
 
+#include <sys/ioctl.h>
+#include <sys/resource.h>
 #include <unistd.h>
+
+#include <csignal>
 
 #include "test_support.h"
 
@@ -88,7 +92,18 @@ TEST(FileStream, NamesReduceToTheirLastComponent) {
                  {"sub/..", nullptr},
                  {"sub\\.", nullptr},
                  {"dir/", nullptr},
-                 {"", nullptr}};
+                 {"", nullptr},
+                 // Control bytes and C1 characters anywhere, the dropped part included.
+                 {"title\x1b]2;pwned\x07.txt", nullptr},
+                 {"bell\x07", nullptr},
+                 {"two\nlines", nullptr},
+                 {"del\x7f", nullptr},
+                 {"csi\xc2\x9b;31m", nullptr},
+                 {"a\x1b/b.txt", nullptr},
+                 {"tab\there", nullptr},
+                 // Letters beyond ASCII pass; C2 A0 is no C1 character.
+                 {"caf\xc3\xa9.txt", "caf\xc3\xa9.txt"},
+                 {"\xc2\xa0space", "\xc2\xa0space"}};
     for (const auto& c : cases) {
         auto got = received_file_name(c.announced);
         if (c.expected == nullptr)
@@ -121,6 +136,8 @@ TEST(FileStream, FilesCrossByteIdentical) {
                 close_socket(pair.a);
             });
             received = receive_file(pair.b, dst.str());
+            // The sender reports success only once the receiver has closed.
+            close_socket(pair.b);
             t.join();
             receiver_out = cap.text.str();
         }
@@ -146,16 +163,21 @@ TEST(FileStream, WireLayoutOfASmallFile) {
     const fs::path path = src.path / "ab.txt";
     write_file(path, {'h', 'i', '!'});
     SocketPair pair;
+    std::vector<std::uint8_t> wire;
+    std::thread receiver([&] {
+        wire = drain(pair.b);
+        close_socket(pair.b);
+    });
     bool sent = false;
     {
         CaptureStdout cap;
         sent = send_file(pair.a, TransferRequest{path.string(), "ab.txt", 65536});
     }
-    close_socket(pair.a);
+    receiver.join();
     ASSERT_TRUE(sent);
     const std::vector<std::uint8_t> expected = {6, 0, 0, 0, 'a', 'b', '.', 't', 'x', 't', 3, 0, 0, 0, 0,
                                                 0, 0, 0, 3, 0,   0,   0,   'h', 'i', '!', 0, 0, 0, 0};
-    EXPECT_EQ(drain(pair.b), expected);
+    EXPECT_EQ(wire, expected);
 }
 
 TEST(FileStream, SenderWithoutAFileSendsNothing) {
@@ -310,22 +332,144 @@ TEST(FileStream, UnwritableDestinationsFail) {
     EXPECT_FALSE(receive_file(pair.b, (dst.path / "plain").string()));
     t.join();
     EXPECT_EQ(read_file(dst.path / "plain"), std::vector<char>{'p'});
+}
 
-    // An existing file its owner made read-only is refused, not replaced by
-    // the finished download (root may write it anyway).
-    if (::geteuid() != 0) {
+// Permission checks do not bind root, so these run as an ordinary user.
+TEST(FileStream, ReadOnlyDestinationAndWriteErrorsAsAnOrdinaryUser) {
+    TempDir dst;
+    const std::string report = run_unprivileged(dst.path, [&] {
+        ChildChecks c;
+        // An existing file its owner made read-only is refused, not replaced
+        // by the finished download.
         const fs::path locked = dst.path / "locked.txt";
         write_file(locked, {'l'});
         fs::permissions(locked, fs::perms::owner_read, fs::perm_options::replace);
-        auto l = receive_from(
+        auto r = receive_from(
             [](const SocketHandle& s) {
                 announce(s, "locked.txt", 1);
                 chunk(s, {'z'});
                 send_u32(s, 0);
             },
             dst);
-        EXPECT_FALSE(l.ok);
-        EXPECT_EQ(read_file(locked), std::vector<char>{'l'});
-        fs::permissions(locked, fs::perms::owner_all, fs::perm_options::replace);
+        c.check(!r.ok, "read-only destination accepted");
+        c.check(read_file(locked) == std::vector<char>{'l'}, "read-only destination changed");
+        c.check(files_in(dst.path) == 1, "leftovers beside the read-only destination");
+
+        // A write that fails half-way (here the file size limit) fails the
+        // receive and leaves no temporary file.
+        const rlimit small{4096, 4096};
+        std::signal(SIGXFSZ, SIG_IGN);
+        c.check(::setrlimit(RLIMIT_FSIZE, &small) == 0, "setrlimit");
+        const std::vector<char> body(3000, 'w');
+        r = receive_from(
+            [&](const SocketHandle& s) {
+                announce(s, "big.bin", 3 * body.size());
+                for (int i = 0; i < 3; ++i) chunk(s, body);
+                send_u32(s, 0);
+            },
+            dst);
+        c.check(!r.ok, "receive past a failed write succeeded");
+        c.check(!fs::exists(dst.path / "big.bin"), "file kept after a failed write");
+        c.check(files_in(dst.path) == 1, "temporary file kept after a failed write");
+        return c.report;
+    });
+    EXPECT_EQ(report, "");
+}
+
+TEST(FileStream, CountMustMatchTheAnnouncedSize) {
+    TempDir dst;
+    const std::vector<char> original = {'k', 'e', 'e', 'p'};
+    write_file(dst.path / "report.txt", original);
+    const struct {
+        const char* what;
+        std::uint64_t announced;
+        std::vector<std::size_t> chunks;
+    } cases[] = {{"larger than sent", 1000, {10}},
+                 {"smaller than one chunk", 10, {1000}},
+                 {"smaller than two chunks", 10, {8, 8}},
+                 {"zero with data", 0, {1}},
+                 {"one byte short over chunks", 65537, {65536}}};
+    for (const auto& c : cases) {
+        auto r = receive_from(
+            [&](const SocketHandle& s) {
+                announce(s, "report.txt", c.announced);
+                for (std::size_t n : c.chunks) chunk(s, std::vector<char>(n, 'x'));
+                send_u32(s, 0);
+            },
+            dst);
+        EXPECT_FALSE(r.ok) << c.what;
+        EXPECT_EQ(r.out.find("Saved: "), std::string::npos) << c.what;
+        EXPECT_EQ(read_file(dst.path / "report.txt"), original) << c.what;
+        EXPECT_EQ(files_in(dst.path), 1u) << c.what;
     }
+}
+
+TEST(FileStream, ChunkBeyondTheAnnouncedSizeIsRefusedBeforeItsBytes) {
+    TempDir dst;
+    SocketPair pair;
+    const std::vector<char> body(1000, 'x');
+    announce(pair.a, "over.bin", 10);
+    chunk(pair.a, body);
+    send_u32(pair.a, 0);
+    CaptureStdout cap;
+    EXPECT_FALSE(receive_file(pair.b, dst.str()));
+    int unread = 0;
+    ASSERT_EQ(::ioctl(pair.b.value, FIONREAD, &unread), 0);
+    EXPECT_EQ(unread, 1004);
+    EXPECT_TRUE(fs::is_empty(dst.path));
+}
+
+TEST(FileStream, ReadErrorSendsNoEndMarker) {
+    TempDir src;
+    // Reading a folder through a file stream fails as a disk error does.
+    std::ifstream folder(src.path, std::ios::in | std::ios::binary);
+    ASSERT_TRUE(folder.is_open());
+    // 192 KiB of a 1 MiB file read, then the disk fails.
+    FailingFile failing(192 * 1024, 1024 * 1024);
+    std::istream part_way(&failing);
+    const struct {
+        const char* what;
+        std::istream& in;
+        std::uint64_t size;
+        std::size_t whole_chunks;
+    } cases[] = {{"first read", folder, 5, 0}, {"part-way", part_way, 1024 * 1024, 3}};
+    for (const auto& c : cases) {
+        SocketPair pair;
+        // A sender that wrongly sent the end marker would wait for the close.
+        net_set_timeouts(pair.a.value, 2000);
+        std::vector<std::uint8_t> wire;
+        std::thread receiver([&] { wire = drain(pair.b); });
+        {
+            CaptureStdout cap;
+            EXPECT_FALSE(send_stream(pair.a, "f", c.size, c.in, 65536)) << c.what;
+        }
+        close_socket(pair.a);
+        receiver.join();
+        // Name length, name, size, then only the chunks read in full.
+        EXPECT_EQ(wire.size(), 13 + c.whole_chunks * (4 + 65536)) << c.what;
+        EXPECT_EQ(std::vector<std::uint8_t>(wire.begin(), wire.begin() + 6),
+                  (std::vector<std::uint8_t>{1, 0, 0, 0, 'f', static_cast<std::uint8_t>(c.size & 0xFF)}))
+            << c.what;
+    }
+}
+
+TEST(FileStream, SavedLineEscapesThePath) {
+    TempDir root;
+    const fs::path dir = root.path / "in\x1b]2;x\x07_box\\";
+    fs::create_directory(dir);
+    SocketPair pair;
+    std::thread t([&] {
+        announce(pair.a, "ok.txt", 2);
+        chunk(pair.a, {'o', 'k'});
+        send_u32(pair.a, 0);
+    });
+    std::string out;
+    {
+        CaptureStdout cap;
+        EXPECT_TRUE(receive_file(pair.b, dir.string()));
+        out = cap.text.str();
+    }
+    t.join();
+    EXPECT_EQ(out, "\rProgress: 100% (2/2 bytes)\nSaved: " + root.str() + "/in\\x1b]2;x\\x07_box\\\\/ok.txt\n");
+    EXPECT_EQ(read_file(dir / "ok.txt"), (std::vector<char>{'o', 'k'}));
 }

@@ -1,14 +1,20 @@
 // Sockets and folders for the transfer engine's tests.
 #pragma once
 
+#include <grp.h>
 #include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <random>
+#include <streambuf>
 #include <string>
 #include <vector>
 
@@ -73,3 +79,82 @@ inline std::vector<std::uint8_t> drain(const SocketHandle& s) {
         out.insert(out.end(), buf, buf + n);
     }
 }
+
+// Runs body in a child process that works as user 65534 when the tests run as
+// root (as in CI): permission checks then bind it as they bind any user. dir
+// and everything in it is given to that user first. Returns what body
+// reports: empty for success, else what went wrong.
+inline std::string run_unprivileged(const std::filesystem::path& dir, const std::function<std::string()>& body) {
+    int fds[2];
+    if (::pipe(fds) != 0) return "pipe failed";
+    const pid_t child = ::fork();
+    if (child < 0) return "fork failed";
+    if (child == 0) {
+        ::close(fds[0]);
+        std::string report;
+        if (::geteuid() == 0) {
+            const uid_t nobody = 65534;
+            bool given = ::lchown(dir.c_str(), nobody, nobody) == 0;
+            for (const auto& entry : std::filesystem::recursive_directory_iterator(dir))
+                given = given && ::lchown(entry.path().c_str(), nobody, nobody) == 0;
+            if (!given || ::setgroups(0, nullptr) != 0 || ::setgid(nobody) != 0 || ::setuid(nobody) != 0)
+                report = "cannot give up root";
+        }
+        if (report.empty()) report = body();
+        std::size_t done = 0;
+        while (done < report.size()) {
+            const ssize_t n = ::write(fds[1], report.data() + done, report.size() - done);
+            if (n <= 0) break;
+            done += static_cast<std::size_t>(n);
+        }
+        ::_exit(0);
+    }
+    ::close(fds[1]);
+    std::string report;
+    char buffer[1024];
+    for (ssize_t n; (n = ::read(fds[0], buffer, sizeof buffer)) > 0;)
+        report.append(buffer, static_cast<std::size_t>(n));
+    ::close(fds[0]);
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    if (!WIFEXITED(status)) return "child ended by signal " + std::to_string(WTERMSIG(status)) + "; " + report;
+    return report;
+}
+
+// Collects the failed checks of a child process in a report.
+struct ChildChecks {
+    std::string report;
+    void check(bool ok, const std::string& what) {
+        if (!ok) report += what + "\n";
+    }
+};
+
+// A file of `size` bytes that reads like a disk failing with an error once
+// `good` bytes have been read; hook runs once, before the read that reaches
+// byte `hook_at` returns.
+class FailingFile : public std::streambuf {
+public:
+    FailingFile(std::size_t good, std::size_t size, std::function<void()> hook = {}, std::size_t hook_at = 0)
+        : good_(good), size_(size), hook_(std::move(hook)), hook_at_(hook_at) {}
+
+protected:
+    std::streamsize xsgetn(char* s, std::streamsize n) override {
+        const std::size_t take = std::min(static_cast<std::size_t>(n), size_ - pos_);
+        if (hook_ && pos_ + take >= hook_at_) {
+            hook_();
+            hook_ = nullptr;
+        }
+        // A real file stream throws from here when read() fails; the stream
+        // turns that into its bad state.
+        if (pos_ + take > good_) throw std::ios_base::failure("read error");
+        for (std::size_t i = 0; i < take; ++i) s[i] = static_cast<char>('a' + (pos_ + i) % 26);
+        pos_ += take;
+        return static_cast<std::streamsize>(take);
+    }
+    int_type underflow() override { return traits_type::eof(); }
+
+private:
+    std::size_t good_, size_, pos_ = 0;
+    std::function<void()> hook_;
+    std::size_t hook_at_;
+};

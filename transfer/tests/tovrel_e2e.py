@@ -4,6 +4,7 @@ import shutil
 import socket
 import sys
 import tempfile
+import time
 import unittest
 
 from tmux_harness import TmuxSession
@@ -32,6 +33,10 @@ class TovrelEndToEnd(unittest.TestCase):
         # Both banners wait five seconds; start the two programs together.
         cls.sender = TmuxSession([PROGRAM], cwd=cls.src)
         cls.receiver = TmuxSession([PROGRAM], cwd=cls.dst)
+        # Keys pressed while the banner waits reach no screen: here they would
+        # choose "Exit" in the main menu.
+        cls.receiver.wait_for("Zeylaworks v3", timeout=30)
+        cls.receiver.keys("Down", "Down", "Down", "Enter")
         cls.sender.wait_for(MENU_TITLE, timeout=30)
         cls.receiver.wait_for(MENU_TITLE, timeout=30)
 
@@ -138,7 +143,49 @@ class TovrelEndToEnd(unittest.TestCase):
         self.assertIn("Error", shown)
         self.back_to_menu(r)
 
-    def test_6_exit_and_escape_end_with_zero(self):
+    def assert_result_stays(self, session, text):
+        """The result screen is up and stays up although keys were pressed before it came."""
+        session.wait_for(text, timeout=30)
+        time.sleep(1.0)
+        shown = session.screen()
+        self.assertIn(text, shown)
+        self.assertIn("Press Enter to return", shown)
+
+    def test_6_keys_pressed_during_a_transfer_do_not_close_the_result(self):
+        # Receiver: a peer that accepts and says nothing holds it on the progress screen.
+        with socket.socket() as silent:
+            silent.bind(("127.0.0.1", 0))
+            silent.listen(1)
+            self.open_receive_form()
+            r = self.receiver
+            r.keys("Tab", *["BSpace"] * 5)
+            r.type(str(silent.getsockname()[1]))
+            r.keys("Tab", "Tab", "Enter")
+            conn, _ = silent.accept()
+            r.wait_for("Esc = (disabled during transfer)")
+            r.keys("Enter", "Escape")
+            time.sleep(0.3)
+            conn.close()
+            self.assert_result_stays(r, "Zeyla handshake failed.")
+        self.back_to_menu(r)
+
+        # Sender: keys pressed while it waits for the receiver and sends.
+        port = free_port()
+        self.start_send("payload.bin", port)
+        self.sender.wait_for("Share this card with the receiver")
+        self.sender.keys("Enter")
+        self.sender.wait_for("Waiting for receiver to connect...")
+        self.sender.keys("Enter", "Escape", "Enter")
+        self.open_receive_form()
+        r.keys("Tab", *["BSpace"] * 5)
+        r.type(str(port))
+        r.keys("Tab", "Tab", "Enter")
+        self.assert_result_stays(self.sender, "Done.")
+        r.wait_for("Done.", timeout=30)
+        self.back_to_menu(self.sender)
+        self.back_to_menu(r)
+
+    def test_7_exit_and_escape_end_with_zero(self):
         self.sender.keys("Escape")
         self.assertEqual(self.sender.exit_status(), 0)
         self.receiver.keys("Down", "Down", "Down", "Enter")

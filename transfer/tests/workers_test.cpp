@@ -2,11 +2,16 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <chrono>
+#include <cstdio>
 #include <iostream>
 #include <sstream>
+#include <streambuf>
 #include <thread>
 
+#include "file_stream.h"
 #include "i18n.h"
 #include "test_support.h"
 
@@ -74,6 +79,62 @@ std::string fp_line(const std::vector<std::string>& lines) {
     return {};
 }
 
+SocketHandle connect_loopback(std::uint16_t port) {
+    SocketHandle s{::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP)};
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    addr.sin_port = htons(port);
+    if (net_connect_timeout(s.value, reinterpret_cast<sockaddr*>(&addr), sizeof addr, 5000) != 0) close_socket(s);
+    net_set_timeouts(s.value, 10000);
+    return s;
+}
+
+// The sending side of a correct handshake on an accepted connection.
+bool sender_handshake(const SocketHandle& s) {
+    KemSession session;
+    ShareCard card;
+    std::string fingerprint;
+    return kem_generate_keypair(session, card) && handshake_as_sender(s, session, fingerprint);
+}
+
+// Standard output at the descriptor, so nothing written by any means escapes it.
+struct CaptureFd1 {
+    std::FILE* file = std::tmpfile();
+    int saved = -1;
+    std::streambuf* old;
+    CaptureFd1(std::streambuf* real_cout) : old(std::cout.rdbuf(real_cout)) {
+        std::fflush(stdout);
+        saved = ::dup(1);
+        ::dup2(::fileno(file), 1);
+    }
+    std::string finish() {
+        std::cout.flush();
+        std::fflush(stdout);
+        ::dup2(saved, 1);
+        ::close(saved);
+        std::cout.rdbuf(old);
+        std::string out;
+        std::rewind(file);
+        char buf[4096];
+        for (std::size_t n; (n = std::fread(buf, 1, sizeof buf, file)) > 0;) out.append(buf, n);
+        std::fclose(file);
+        return out;
+    }
+};
+
+// Bytes a terminal would act on: C0 controls but the carriage return that
+// starts every progress line, DEL, and UTF-8 C1 characters.
+std::string terminal_controls(const std::string& out) {
+    std::string found;
+    for (std::size_t i = 0; i < out.size(); ++i) {
+        const auto c = static_cast<unsigned char>(out[i]);
+        const bool c1 = c == 0xC2 && i + 1 < out.size() && (static_cast<unsigned char>(out[i + 1]) & 0xE0) == 0x80;
+        if ((c < 0x20 && c != '\r') || c == 0x7F || c1) found += std::to_string(c) + " ";
+    }
+    return found;
+}
+
 class Workers : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -81,6 +142,7 @@ protected:
         old_ = std::cout.rdbuf(quiet_.rdbuf());
     }
     void TearDown() override { std::cout.rdbuf(old_); }
+    std::streambuf* real_cout() { return old_; }
     std::ostringstream quiet_;
     std::streambuf* old_ = nullptr;
 };
@@ -217,4 +279,185 @@ TEST_F(Workers, ReceiverNetworkFailures) {
         peer.join();
         EXPECT_EQ(r.error, "Zeyla handshake failed.");
     }
+}
+
+TEST_F(Workers, HostileNamesAreRefusedAndNeverReachTheTerminal) {
+    const std::string names[] = {"title\x1b]2;owned\x07.txt",
+                                 "clip\x1b]52;c;cm0gLXJmIH4=\x07",
+                                 "bell\x07.txt",
+                                 "forged\nSaved: /etc/passwd",
+                                 "del\x7f.txt",
+                                 "csi\xc2\x9b;2J.txt"};
+    for (const std::string& name : names) {
+        TempDir dst;
+        LoopbackListener sender;
+        std::thread peer([&] {
+            SocketHandle s{::accept(sender.s, nullptr, nullptr)};
+            if (sender_handshake(s)) {
+                send_u32(s, static_cast<std::uint32_t>(name.size()));
+                send_exact(s, name.data(), name.size());
+                send_u64(s, 3);
+                send_u32(s, 3);
+                send_exact(s, "abc", 3);
+                send_u32(s, 0);
+                drain(s);
+            }
+            close_socket(s);
+        });
+        CaptureFd1 capture(real_cout());
+        ReceiverRun receiver;
+        receiver.run("127.0.0.1", sender.port, dst.str());
+        const std::string out = capture.finish();
+        peer.join();
+        EXPECT_FALSE(receiver.success) << name;
+        EXPECT_EQ(receiver.error, "Receive failed.") << name;
+        EXPECT_TRUE(fs::is_empty(dst.path)) << name;
+        EXPECT_EQ(terminal_controls(out), "") << name;
+        for (const std::string& line : receiver.log.snapshot()) EXPECT_EQ(terminal_controls(line), "") << line;
+    }
+}
+
+TEST_F(Workers, LogLinesAndSavedLineAreEscaped) {
+    TempDir src, root;
+    const fs::path dst = root.path / "in\x1b[31m\x07_box";
+    fs::create_directory(dst);
+    write_file(src.path / "ok.txt", {'o', 'k'});
+    const std::uint16_t port = free_port();
+    SenderRun sender;
+    sender.start(port, (src.path / "ok.txt").string());
+    ASSERT_TRUE(sender.wait_listening());
+    CaptureFd1 capture(real_cout());
+    ReceiverRun receiver;
+    receiver.run("127.0.0.1", port, dst.string());
+    sender.thread.join();
+    const std::string out = capture.finish();
+    EXPECT_TRUE(receiver.success);
+    EXPECT_TRUE(sender.success);
+    // Only the Part's own line feeds: the sender's after its progress, and the two around "Saved: ".
+    EXPECT_EQ(terminal_controls(out), "10 10 10 ");
+    EXPECT_NE(out.find("Saved: " + root.str() + "/in\\x1b[31m\\x07_box/ok.txt\n"), std::string::npos) << out;
+
+    // A host typed with control bytes reaches the log escaped.
+    ReceiverRun bad_host;
+    bad_host.run("no\x1b[2Jhost.invalid", 9, dst.string());
+    EXPECT_EQ(bad_host.log.snapshot(), std::vector<std::string>{"Connecting to no\\x1b[2Jhost.invalid:9 ..."});
+}
+
+TEST_F(Workers, ReadErrorPartWayFailsBothSides) {
+    TempDir dst;
+    const std::vector<char> original = {'k', 'e', 'e', 'p'};
+    write_file(dst.path / "data.bin", original);
+    LoopbackListener listener;
+    bool sent = true;
+    std::thread peer([&] {
+        SocketHandle s{::accept(listener.s, nullptr, nullptr)};
+        net_set_timeouts(s.value, 10000);
+        if (sender_handshake(s)) {
+            // 192 KiB of a 1 MiB file read, then the disk fails.
+            FailingFile file(192 * 1024, 1024 * 1024);
+            std::istream in(&file);
+            sent = send_stream(s, "data.bin", 1024 * 1024, in, 65536);
+        }
+        close_socket(s);
+    });
+    ReceiverRun receiver;
+    receiver.run("127.0.0.1", listener.port, dst.str());
+    peer.join();
+    EXPECT_FALSE(sent);
+    EXPECT_FALSE(receiver.success);
+    EXPECT_EQ(receiver.error, "Receive failed.");
+    EXPECT_EQ(read_file(dst.path / "data.bin"), original);
+    EXPECT_EQ(std::distance(fs::directory_iterator(dst.path), fs::directory_iterator()), 1);
+}
+
+// The file is smaller than the socket buffers, so every byte has left the
+// sender long before it learns what the receiver did with them.
+TEST_F(Workers, SenderSucceedsOnlyWhenTheReceiverClosesInOrder) {
+    TempDir src;
+    const auto bytes = random_bytes(20000, 5);
+    write_file(src.path / "small.bin", bytes);
+    enum class End { read_all_close, read_part_reset, read_part_close, read_all_silent, read_all_talk_back };
+    const struct {
+        const char* what;
+        End end;
+        bool sender_ok;
+    } cases[] = {{"reads all, closes", End::read_all_close, true},
+                 {"reads part, resets", End::read_part_reset, false},
+                 {"reads part, closes", End::read_part_close, false},
+                 {"reads all, stays silent", End::read_all_silent, false},
+                 {"reads all, sends a byte", End::read_all_talk_back, false}};
+    for (const auto& c : cases) {
+        const std::uint16_t port = free_port();
+        SenderRun sender;
+        TransferLimits limits;
+        limits.silence_ms = 500;
+        sender.start(port, (src.path / "small.bin").string(), limits);
+        ASSERT_TRUE(sender.wait_listening()) << c.what;
+        SocketHandle s = connect_loopback(port);
+        KemSession session;
+        std::string fingerprint;
+        ASSERT_TRUE(handshake_as_receiver(s, session, fingerprint)) << c.what;
+        // Name length, name, size, first chunk length.
+        std::vector<char> head(4 + 9 + 8 + 4);
+        ASSERT_TRUE(recv_exact(s, head.data(), head.size())) << c.what;
+        if (c.end == End::read_part_reset || c.end == End::read_part_close) {
+            std::vector<char> part(100);
+            ASSERT_TRUE(recv_exact(s, part.data(), part.size())) << c.what;
+        } else {
+            std::vector<char> rest(bytes.size() + 4);
+            ASSERT_TRUE(recv_exact(s, rest.data(), rest.size())) << c.what;
+            EXPECT_EQ(std::vector<char>(rest.end() - 4, rest.end()), std::vector<char>(4, 0)) << c.what;
+        }
+        if (c.end == End::read_all_talk_back) send_exact(s, "?", 1);
+        if (c.end == End::read_all_silent) {
+            while (!sender.done.load()) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        if (c.end == End::read_part_reset)
+            reset_socket(s);
+        else
+            close_socket(s);
+        sender.thread.join();
+        EXPECT_EQ(sender.success.load(), c.sender_ok) << c.what;
+        EXPECT_EQ(sender.error, c.sender_ok ? "" : "File transfer failed.") << c.what;
+    }
+}
+
+// Permission checks do not bind root, so this runs as an ordinary user: the
+// folder turns read-only once the temporary file exists, so the receive fails
+// at the rename, after the last byte.
+TEST_F(Workers, ReceiverFailingAfterTheLastByteFailsTheSender) {
+    TempDir dst;
+    const std::string report = run_unprivileged(dst.path, [&] {
+        ChildChecks c;
+        LoopbackListener listener;
+        bool sent = true;
+        std::thread peer([&] {
+            SocketHandle s{::accept(listener.s, nullptr, nullptr)};
+            net_set_timeouts(s.value, 10000);
+            if (sender_handshake(s)) {
+                const auto lock_folder = [&] {
+                    // The receiver has made its temporary file once it has the header.
+                    for (int i = 0; i < 1000 && fs::is_empty(dst.path); ++i)
+                        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+                    ::chmod(dst.path.c_str(), 0555);
+                };
+                FailingFile file(5000, 5000, lock_folder, 5000);
+                std::istream in(&file);
+                sent = send_stream(s, "data.bin", 5000, in, 65536);
+            }
+            close_socket(s);
+        });
+        SocketHandle s = connect_loopback(listener.port);
+        TransferLog log;
+        std::string error;
+        const bool received = receive_on_connection(s, dst.str(), log, error);
+        peer.join();
+        ::chmod(dst.path.c_str(), 0755);
+        c.check(!received, "receive succeeded");
+        c.check(error == "Receive failed.", "receiver error: " + error);
+        c.check(!sent, "sender succeeded although the file was not saved");
+        c.check(!fs::exists(dst.path / "data.bin"), "file under the final name");
+        return c.report;
+    });
+    EXPECT_EQ(report, "");
 }
