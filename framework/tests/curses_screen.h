@@ -3,6 +3,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -50,4 +51,28 @@ private:
     std::atomic<int> bells_{0};
     std::atomic<long> bytes_seen_{0};
     zeylatui::App app_;
+};
+
+// Types the same keys at a fixed interval until destroyed: keys that must reach
+// a screen after the program has discarded everything typed before it.
+class RepeatedKeys {
+public:
+    RepeatedKeys(CursesScreen& screen, std::string keys,
+                 std::chrono::milliseconds every = std::chrono::milliseconds(50))
+        : thread_([this, &screen, keys = std::move(keys), every] {
+              while (!stop_) {
+                  screen.type(keys);
+                  std::this_thread::sleep_for(every);
+              }
+          }) {}
+    ~RepeatedKeys() {
+        stop_ = true;
+        thread_.join();
+    }
+    RepeatedKeys(const RepeatedKeys&) = delete;
+    RepeatedKeys& operator=(const RepeatedKeys&) = delete;
+
+private:
+    std::atomic<bool> stop_{false};
+    std::thread thread_;
 };

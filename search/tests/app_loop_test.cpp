@@ -44,7 +44,7 @@ TEST_F(SearchPass, KeysTypedDuringTheSearchAreDiscarded) {
     Options options;
     options.rootPath = (root_ / "data").string();
     CursesScreen screen(kRows, kCols);
-    std::optional<RepeatedKeys> closer;
+    std::optional<ClosingKeys> closer;
     // An Enter typed while the search runs; Esc only once it has finished.
     const SearchFunction slowSearch = [&](const Options& o, std::uint64_t& scanned, std::uint32_t& threads,
                                           double& seconds, std::string* errorLine) {
@@ -63,7 +63,7 @@ TEST_F(SearchPass, KeysTypedDuringTheSearchAreDiscarded) {
 
 TEST_F(SearchPass, AnErrorThrownByTheSearchEndsInItsBoxWithoutTheKeysTypedMeanwhile) {
     CursesScreen screen(kRows, kCols);
-    std::optional<RepeatedKeys> closer;
+    std::optional<ClosingKeys> closer;
     run_search_pass(screen.app(), Options{},
                     [&](const Options&, std::uint64_t&, std::uint32_t&, double&, std::string*) -> std::vector<MatchInfo> {
                         screen.type("zz");
@@ -90,7 +90,7 @@ TEST_F(SearchPass, DeeplyNestedExpressionFromTheFileGivesTheErrorBoxTwice) {
         ASSERT_TRUE(tui_collect_options(screen.app(), options));
         ASSERT_EQ(options.contentRegex, nested);
         std::string errorLine;
-        std::optional<RepeatedKeys> closer;
+        std::optional<ClosingKeys> closer;
         run_search_pass(screen.app(), options,
                         [&](const Options& o, std::uint64_t& scanned, std::uint32_t& threads, double& seconds,
                             std::string* line) {

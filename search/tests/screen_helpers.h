@@ -4,6 +4,7 @@
 #include <atomic>
 #include <chrono>
 #include <curses.h>
+#include <optional>
 #include <string>
 #include <thread>
 #include <unistd.h>
@@ -41,28 +42,20 @@ inline void wait_for_pending_key() {
     if (key != ERR) ungetch(key);
 }
 
-// Types the same keys every 100 ms until destroyed: keys that must reach a
-// screen after the program has discarded everything typed before it.
-class RepeatedKeys {
+// Repeated keys whose last repetitions are meant for no later screen.
+class ClosingKeys {
 public:
-    RepeatedKeys(CursesScreen& screen, std::string keys)
-        : thread_([this, &screen, keys = std::move(keys)] {
-              while (!stop_) {
-                  screen.type(keys);
-                  std::this_thread::sleep_for(std::chrono::milliseconds(100));
-              }
-          }) {}
-    ~RepeatedKeys() {
-        stop_ = true;
-        thread_.join();
-        // What the last repetitions typed is meant for no later screen.
+    ClosingKeys(CursesScreen& screen, std::string keys) {
+        keys_.emplace(screen, std::move(keys), std::chrono::milliseconds(100));
+    }
+    ~ClosingKeys() {
+        keys_.reset();
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
         flushinp();
     }
-    RepeatedKeys(const RepeatedKeys&) = delete;
-    RepeatedKeys& operator=(const RepeatedKeys&) = delete;
+    ClosingKeys(const ClosingKeys&) = delete;
+    ClosingKeys& operator=(const ClosingKeys&) = delete;
 
 private:
-    std::atomic<bool> stop_{false};
-    std::thread thread_;
+    std::optional<RepeatedKeys> keys_;
 };

@@ -145,29 +145,6 @@ TEST(Confirm, OnlyTheExactCodeWithGoPasses) {
     EXPECT_EQ(v.screen.text_at(4, kValueColumn, 11), "[WIPE-KDHS ");
 }
 
-// Types the same keys every 50 ms until destroyed: keys that reach the done
-// screen after the run has discarded what was typed while the wipe ran.
-class RepeatedKeys {
-public:
-    RepeatedKeys(CursesScreen& screen, std::string keys)
-        : thread_([this, &screen, keys = std::move(keys)] {
-              while (!stop_) {
-                  screen.type(keys);
-                  std::this_thread::sleep_for(std::chrono::milliseconds(50));
-              }
-          }) {}
-    ~RepeatedKeys() {
-        stop_ = true;
-        thread_.join();
-    }
-    RepeatedKeys(const RepeatedKeys&) = delete;
-    RepeatedKeys& operator=(const RepeatedKeys&) = delete;
-
-private:
-    std::atomic<bool> stop_{false};
-    std::thread thread_;
-};
-
 struct RunFixture : ::testing::Test {
     TempDir dir;
     VornixScreen v{25, 80};
