@@ -1,5 +1,7 @@
 #include "temp_tree.h"
 
+#include "child_process.h"
+
 #include <grp.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -92,33 +94,12 @@ ScanOutcome scan_unprivileged(const fs::path& root, unsigned workers) {
         outcome.groups = scan(root, outcome.stats, workers);
         return outcome;
     }
-    int fds[2];
-    if (pipe(fds) != 0) throw std::runtime_error("pipe failed");
-    const pid_t child = fork();
-    if (child < 0) throw std::runtime_error("fork failed");
-    if (child == 0) {
-        close(fds[0]);
-        const uid_t nobody = 65534;
-        if (setgroups(0, nullptr) != 0 || setgid(nobody) != 0 || setuid(nobody) != 0) _exit(2);
+    const ChildResult child = run_in_child([&]() -> std::string {
+        if (!become_nobody()) _exit(2);
         ScanOutcome outcome;
         outcome.groups = scan(root, outcome.stats, workers);
-        const std::string text = serialize(outcome);
-        std::size_t done = 0;
-        while (done < text.size()) {
-            const ssize_t n = ::write(fds[1], text.data() + done, text.size() - done);
-            if (n <= 0) _exit(3);
-            done += static_cast<std::size_t>(n);
-        }
-        _exit(0);
-    }
-    close(fds[1]);
-    std::string text;
-    char buffer[4096];
-    ssize_t n;
-    while ((n = read(fds[0], buffer, sizeof buffer)) > 0) text.append(buffer, static_cast<std::size_t>(n));
-    close(fds[0]);
-    int status = 0;
-    waitpid(child, &status, 0);
-    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) throw std::runtime_error("unprivileged scan failed");
-    return deserialize(text);
+        return serialize(outcome);
+    });
+    if (child.status != 0) throw std::runtime_error("unprivileged scan failed");
+    return deserialize(child.out);
 }

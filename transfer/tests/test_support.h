@@ -18,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "child_process.h"
 #include "handshake.h"
 
 // Both ends of a connected stream socket pair, closed on destruction.
@@ -85,40 +86,20 @@ inline std::vector<std::uint8_t> drain(const SocketHandle& s) {
 // and everything in it is given to that user first. Returns what body
 // reports: empty for success, else what went wrong.
 inline std::string run_unprivileged(const std::filesystem::path& dir, const std::function<std::string()>& body) {
-    int fds[2];
-    if (::pipe(fds) != 0) return "pipe failed";
-    const pid_t child = ::fork();
-    if (child < 0) return "fork failed";
-    if (child == 0) {
-        ::close(fds[0]);
-        std::string report;
+    const ChildResult child = run_in_child([&]() -> std::string {
         if (::geteuid() == 0) {
             const uid_t nobody = 65534;
             bool given = ::lchown(dir.c_str(), nobody, nobody) == 0;
             for (const auto& entry : std::filesystem::recursive_directory_iterator(dir))
                 given = given && ::lchown(entry.path().c_str(), nobody, nobody) == 0;
-            if (!given || ::setgroups(0, nullptr) != 0 || ::setgid(nobody) != 0 || ::setuid(nobody) != 0)
-                report = "cannot give up root";
+            if (!given || !become_nobody()) return "cannot give up root";
         }
-        if (report.empty()) report = body();
-        std::size_t done = 0;
-        while (done < report.size()) {
-            const ssize_t n = ::write(fds[1], report.data() + done, report.size() - done);
-            if (n <= 0) break;
-            done += static_cast<std::size_t>(n);
-        }
-        ::_exit(0);
-    }
-    ::close(fds[1]);
-    std::string report;
-    char buffer[1024];
-    for (ssize_t n; (n = ::read(fds[0], buffer, sizeof buffer)) > 0;)
-        report.append(buffer, static_cast<std::size_t>(n));
-    ::close(fds[0]);
-    int status = 0;
-    ::waitpid(child, &status, 0);
-    if (!WIFEXITED(status)) return "child ended by signal " + std::to_string(WTERMSIG(status)) + "; " + report;
-    return report;
+        return body();
+    });
+    if (child.status < 0) return "no child process";
+    if (child.status >= 128) return "child ended by signal " + std::to_string(child.status - 128) + "; " + child.out;
+    if (child.status != 0) return "child ended with status " + std::to_string(child.status) + "; " + child.out;
+    return child.out;
 }
 
 // Whether this process has a file open inside dir (named or not yet named).

@@ -14,6 +14,7 @@
 #include <unistd.h>
 #include <vector>
 
+#include "child_process.h"
 #include "wipe_engine.h"
 
 struct TempDir {
@@ -86,37 +87,11 @@ private:
 // Runs body in a child process (as the unprivileged user 65534 when
 // drop_root and the test runs as root) and returns its exit status and the
 // text it handed back. Status 3: root could not be given up.
-struct ChildResult {
-    int status = -1;
-    std::string out;
-};
-
 inline ChildResult run_in_child(const std::function<std::string()>& body, bool drop_root) {
-    int fds[2];
-    if (pipe(fds) != 0) throw std::runtime_error("pipe failed");
-    const pid_t child = fork();
-    if (child < 0) throw std::runtime_error("fork failed");
-    if (child == 0) {
-        close(fds[0]);
-        if (drop_root && geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) _exit(3);
-        std::string out;
-        try {
-            out = body();
-        } catch (const std::exception& e) {
-            out = std::string("exception: ") + e.what();
-        }
-        const ssize_t n = write(fds[1], out.data(), out.size());
-        _exit(n == static_cast<ssize_t>(out.size()) ? 0 : 4);
-    }
-    close(fds[1]);
-    ChildResult result;
-    char buf[4096];
-    for (ssize_t n; (n = read(fds[0], buf, sizeof buf)) > 0;) result.out.append(buf, static_cast<std::size_t>(n));
-    close(fds[0]);
-    int status = 0;
-    waitpid(child, &status, 0);
-    result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    return result;
+    return run_in_child([&]() -> std::string {
+        if (drop_root && geteuid() == 0 && !become_nobody()) _exit(3);
+        return body();
+    });
 }
 
 // The engine's lines without their prefix, one per line, for a child to hand back.
