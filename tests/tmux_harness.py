@@ -132,6 +132,12 @@ class TmuxSession:
                 raise ScreenTimeout("%r still on screen after %.0fs:\n%s" % (text, timeout, shown))
             time.sleep(0.1)
 
+    def _pane_state(self):
+        """[pane_dead, pane_pid, pane_dead_status] of the program's pane (the
+        status missing while tmux has none)."""
+        return self._tmux("display-message", "-p", "-t", self.target,
+                          "#{pane_dead} #{pane_pid} #{pane_dead_status}").split()
+
     def exit_status(self, timeout=20.0):
         """The program's exit code once it has ended (negative: killed by that signal).
 
@@ -140,8 +146,7 @@ class TmuxSession:
         """
         deadline = time.time() + timeout
         while True:
-            state = self._tmux("display-message", "-p", "-t", self.target,
-                               "#{pane_dead} #{pane_pid} #{pane_dead_status}").split()
+            state = self._pane_state()
             if state and state[0] == "1":
                 if len(state) == 3:
                     return int(state[2])
@@ -158,8 +163,7 @@ class TmuxSession:
         dead pane ("Pane is dead (signal N, ...)")."""
         deadline = time.time() + timeout
         while True:
-            state = self._tmux("display-message", "-p", "-t", self.target,
-                               "#{pane_dead} #{pane_pid} #{pane_dead_status}").split()
+            state = self._pane_state()
             if state and state[0] == "1":
                 if len(state) == 3:
                     return None
@@ -220,19 +224,8 @@ class NestedTmuxSession(TmuxSession):
     def pane_pid(self):
         return int(self._inner("display-message", "-p", "#{pane_pid}").strip())
 
-    def exit_status(self, timeout=20.0):
-        deadline = time.time() + timeout
-        while True:
-            state = self._inner("display-message", "-p", "#{pane_dead} #{pane_pid} #{pane_dead_status}").split()
-            if state and state[0] == "1":
-                if len(state) == 3:
-                    return int(state[2])
-                status = _zombie_status(state[1])
-                if status is not None:
-                    return status
-            if time.time() > deadline:
-                raise ScreenTimeout("program still running after %.0fs:\n%s" % (timeout, self.screen()))
-            time.sleep(0.1)
+    def _pane_state(self):
+        return self._inner("display-message", "-p", "#{pane_dead} #{pane_pid} #{pane_dead_status}").split()
 
     def close(self):
         self._inner("kill-server")

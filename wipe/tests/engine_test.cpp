@@ -16,16 +16,6 @@ namespace fs = std::filesystem;
 namespace {
 constexpr std::uint64_t kBlock = 4096;
 
-bool all_zero(const std::string& s) {
-    return std::all_of(s.begin(), s.end(), [](char c) { return c == 0; });
-}
-
-// Random overwrite data shows nearly every byte value and few zeros.
-bool looks_random(const std::string& s) {
-    std::set<char> values(s.begin(), s.end());
-    const auto zeros = std::count(s.begin(), s.end(), '\0');
-    return values.size() > 200 && zeros < static_cast<long>(s.size() / 64);
-}
 
 TEST(WipeFile, PassesAlternateZerosAndRandomData) {
     for (std::uint64_t passes : {1u, 2u, 3u, 4u}) {

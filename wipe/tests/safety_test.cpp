@@ -27,14 +27,6 @@ namespace fs = std::filesystem;
 namespace {
 constexpr std::uint64_t kBlock = 4096;
 
-bool all_zero(const std::string& s) {
-    return std::all_of(s.begin(), s.end(), [](char c) { return c == 0; });
-}
-
-bool looks_random(const std::string& s) {
-    std::set<char> values(s.begin(), s.end());
-    return values.size() > 200 && std::count(s.begin(), s.end(), '\0') < static_cast<long>(s.size() / 64);
-}
 
 std::vector<std::string> split_lines(const std::string& text) {
     std::vector<std::string> lines;

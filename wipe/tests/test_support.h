@@ -1,7 +1,9 @@
 // Fresh temporary folders and a log sink that keeps the engine's lines.
 #pragma once
 
+#include <algorithm>
 #include <cstdlib>
+#include <set>
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
@@ -83,6 +85,17 @@ public:
 private:
     int fd_;
 };
+
+inline bool all_zero(const std::string& s) {
+    return std::all_of(s.begin(), s.end(), [](char c) { return c == 0; });
+}
+
+// Random overwrite data shows nearly every byte value and few zeros.
+inline bool looks_random(const std::string& s) {
+    std::set<char> values(s.begin(), s.end());
+    const auto zeros = std::count(s.begin(), s.end(), '\0');
+    return values.size() > 200 && zeros < static_cast<long>(s.size() / 64);
+}
 
 // Runs body in a child process (as the unprivileged user 65534 when
 // drop_root and the test runs as root) and returns its exit status and the
