@@ -14,7 +14,9 @@
 #include <exception>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <thread>
+#include <cstdint>
 
 namespace {
 WalkEntry::Kind kind_of(const dirent& e, int folderFd) {
@@ -138,7 +140,7 @@ namespace {
 
 // Walks below an open folder; takes ownership of dir.
 void walk_open_folder(DIR* dir, const std::string& path, bool recursive,
-                      const std::function<void(const WalkEntry&)>& visit) {
+                      const std::function<void(const WalkEntry&)>& visit, std::size_t maxHeld = kMaxHeld) {
     std::vector<OpenFolder> open;
     open.emplace_back();
     open.back().dir = dir;
@@ -165,7 +167,7 @@ void walk_open_folder(DIR* dir, const std::string& path, bool recursive,
             if (!recursive || entry.kind != WalkEntry::Kind::directory) continue;
             DIR* sub = open_folder_at(folderFd, e->d_name);
             if (!sub) continue;
-            if (open.size() - firstHeld >= kMaxHeld) {
+            if (open.size() - firstHeld >= maxHeld) {
                 park(open[firstHeld++]);
             }
             open.emplace_back();
@@ -178,87 +180,155 @@ void walk_open_folder(DIR* dir, const std::string& path, bool recursive,
     }
 }
 
-// One subfolder of the root, walked by a helper into a list of entries that
-// the calling thread then visits in order.
+// A folder walked by a helper into a list of entries that the calling thread
+// then visits in order. Folders near the root only have their own listing read:
+// each subfolder there becomes a subtree of its own, so that one large subtree
+// still spreads over every helper.
+struct Subtree;
+
+struct Walked {
+    WalkEntry entry;
+    Subtree* nested = nullptr;  // a folder's own subtree, visited right after the folder
+};
+
 struct Subtree {
+    std::string parentPath;
     std::string name;
+    std::string path;
+    unsigned depth = 1;             // the root's subfolders are 1
+    std::vector<std::uint32_t> at;  // the position in the walk: child indices from the root
     std::mutex mutex;
     std::condition_variable changed;
-    std::vector<WalkEntry> ready;  // walked, not yet visited
-    bool taken = false;            // by a helper, or by the calling thread itself
+    std::vector<Walked> ready;  // walked, not yet visited
+    bool taken = false;         // by a helper, or by the calling thread itself
     bool finished = false;
     std::exception_ptr error;
 };
 
 struct Stopped {};
 
+// Opens a queued folder relative to its parent, which is reopened by path.
+DIR* open_subtree(const Subtree& subtree, int rootFd) {
+    if (subtree.depth == 1) return open_folder_at(rootFd, subtree.name.c_str());
+    const int parent = open_any_length(subtree.parentPath, O_PATH | O_DIRECTORY | O_CLOEXEC);
+    if (parent < 0) return nullptr;
+    DIR* dir = open_folder_at(parent, subtree.name.c_str());
+    close(parent);
+    return dir;
+}
+
 class SubtreeHelpers {
 public:
-    SubtreeHelpers(int rootFd, const std::string& root, std::vector<std::unique_ptr<Subtree>>& subtrees)
-        : rootFd_(rootFd), root_(root), subtrees_(subtrees) {
-        for (unsigned i = 0; i < kHelpers; ++i) threads_.emplace_back([this] { run(); });
+    explicit SubtreeHelpers(int rootFd) : rootFd_(rootFd) {
+        const unsigned cores = std::thread::hardware_concurrency();
+        const unsigned helpers = std::clamp(cores, 4u, kMaxHelpers);
+        maxHeld_ = kHelperDescriptors / helpers;
+        for (unsigned i = 0; i < helpers; ++i) threads_.emplace_back([this] { run(); });
     }
     ~SubtreeHelpers() {
-        stop_ = true;
-        for (auto& subtree : subtrees_) {
-            std::lock_guard<std::mutex> lock(subtree->mutex);
-            subtree->changed.notify_all();
+        {
+            std::lock_guard<std::mutex> lock(poolMutex_);
+            stop_ = true;
+        }
+        queued_.notify_all();
+        {
+            std::lock_guard<std::mutex> lock(poolMutex_);
+            for (auto& subtree : all_) {
+                std::lock_guard<std::mutex> subtreeLock(subtree->mutex);
+                subtree->changed.notify_all();
+            }
         }
         for (std::thread& t : threads_) t.join();
     }
     SubtreeHelpers(const SubtreeHelpers&) = delete;
     SubtreeHelpers& operator=(const SubtreeHelpers&) = delete;
 
+    Subtree* add(const std::string& parentPath, const char* name, unsigned depth, std::vector<std::uint32_t> at) {
+        auto subtree = std::make_unique<Subtree>();
+        subtree->parentPath = parentPath;
+        subtree->name = name;
+        join(subtree->path, parentPath, name);
+        subtree->depth = depth;
+        subtree->at = std::move(at);
+        Subtree* added = subtree.get();
+        {
+            std::lock_guard<std::mutex> lock(poolMutex_);
+            all_.push_back(std::move(subtree));
+            waiting_.insert(added);
+        }
+        queued_.notify_one();
+        return added;
+    }
+
     // True when the calling thread is to walk this subtree itself: no helper got to it.
     bool take(Subtree& subtree) {
-        std::lock_guard<std::mutex> lock(takeMutex_);
+        std::lock_guard<std::mutex> lock(poolMutex_);
         if (subtree.taken) return false;
         subtree.taken = true;
+        waiting_.erase(&subtree);
         return true;
     }
+
+    int root_fd() const { return rootFd_; }
 
 private:
     // Walked entries wait in batches; a helper far ahead of the visits waits for room.
     static constexpr std::size_t kBatch = 256;
     static constexpr std::size_t kMaxWaiting = 1 << 16;
-    static constexpr unsigned kHelpers = 4;
+    // On a deep tree the helpers together hold no more descriptors than kHelperDescriptors.
+    static constexpr unsigned kMaxHelpers = 8;
+    static constexpr std::size_t kHelperDescriptors = 4 * kMaxHeld;
+    // Folders this close to the root are split into a subtree per subfolder.
+    static constexpr unsigned kSplitDepth = 3;
 
+    struct WalkOrder {
+        bool operator()(const Subtree* a, const Subtree* b) const { return a->at < b->at; }
+    };
+
+    // The waiting subtree that comes first in the walk: the one the visits need soonest.
     Subtree* next() {
-        std::lock_guard<std::mutex> lock(takeMutex_);
-        while (!stop_ && nextIndex_ < subtrees_.size()) {
-            Subtree& subtree = *subtrees_[nextIndex_++];
-            if (!subtree.taken) {
-                subtree.taken = true;
-                return &subtree;
-            }
-        }
-        return nullptr;
+        std::unique_lock<std::mutex> lock(poolMutex_);
+        queued_.wait(lock, [&] { return stop_ || !waiting_.empty(); });
+        if (stop_) return nullptr;
+        Subtree* subtree = *waiting_.begin();
+        waiting_.erase(waiting_.begin());
+        subtree->taken = true;
+        return subtree;
     }
 
-    void hand_on(Subtree& subtree, std::vector<WalkEntry>& batch) {
+    void hand_on(Subtree& subtree, std::vector<Walked>& batch) {
         std::unique_lock<std::mutex> lock(subtree.mutex);
         subtree.changed.wait(lock, [&] { return stop_ || subtree.ready.size() < kMaxWaiting; });
         if (stop_) throw Stopped{};
-        for (WalkEntry& e : batch) subtree.ready.push_back(std::move(e));
+        for (Walked& w : batch) subtree.ready.push_back(std::move(w));
         batch.clear();
         subtree.changed.notify_all();
     }
 
     void walk(Subtree& subtree) {
-        std::vector<WalkEntry> batch;
-        DIR* dir = open_folder_at(rootFd_, subtree.name.c_str());
-        std::string path;
-        join(path, root_, subtree.name.c_str());
+        std::vector<Walked> batch;
+        DIR* dir = open_subtree(subtree, rootFd_);
+        const bool split = subtree.depth < kSplitDepth;
+        std::uint32_t index = 0;
         if (dir) {
-            walk_open_folder(dir, path, true, [&](const WalkEntry& entry) {
-                WalkEntry copy;
-                copy.path = entry.path;
-                copy.kind = entry.kind;
-                // The folder closes before the visit: what a link points to is asked now.
-                if (entry.kind == WalkEntry::Kind::symlink) copy.linkToRegular = entry.is_regular_file() ? 1 : 0;
-                batch.push_back(std::move(copy));
-                if (batch.size() == kBatch) hand_on(subtree, batch);
-            });
+            walk_open_folder(
+                dir, subtree.path, !split,
+                [&](const WalkEntry& entry) {
+                    Walked w;
+                    w.entry.path = entry.path;
+                    w.entry.kind = entry.kind;
+                    // The folder closes before the visit: what a link points to is asked now.
+                    if (entry.kind == WalkEntry::Kind::symlink) w.entry.linkToRegular = entry.is_regular_file() ? 1 : 0;
+                    if (split && entry.kind == WalkEntry::Kind::directory) {
+                        std::vector<std::uint32_t> at = subtree.at;
+                        at.push_back(index);
+                        w.nested = add(subtree.path, entry.name, subtree.depth + 1, std::move(at));
+                    }
+                    ++index;
+                    batch.push_back(std::move(w));
+                    if (batch.size() == kBatch) hand_on(subtree, batch);
+                },
+                maxHeld_);
         }
         hand_on(subtree, batch);
     }
@@ -281,16 +351,19 @@ private:
     }
 
     int rootFd_;
-    const std::string& root_;
-    std::vector<std::unique_ptr<Subtree>>& subtrees_;
-    std::mutex takeMutex_;
-    std::size_t nextIndex_ = 0;
+    std::size_t maxHeld_ = kMaxHeld;
+    std::mutex poolMutex_;
+    std::condition_variable queued_;
+    std::vector<std::unique_ptr<Subtree>> all_;
+    std::set<Subtree*, WalkOrder> waiting_;
     std::atomic<bool> stop_{false};
     std::vector<std::thread> threads_;
 };
 
-void visit_walked(Subtree& subtree, const std::function<void(const WalkEntry&)>& visit) {
-    std::vector<WalkEntry> taken;
+void visit_subtree(SubtreeHelpers& helpers, Subtree& subtree, const std::function<void(const WalkEntry&)>& visit);
+
+void visit_walked(SubtreeHelpers& helpers, Subtree& subtree, const std::function<void(const WalkEntry&)>& visit) {
+    std::vector<Walked> taken;
     for (;;) {
         bool finished = false;
         {
@@ -301,10 +374,12 @@ void visit_walked(Subtree& subtree, const std::function<void(const WalkEntry&)>&
             if (subtree.error && taken.empty()) std::rethrow_exception(subtree.error);
             subtree.changed.notify_all();
         }
-        for (WalkEntry& entry : taken) {
+        for (Walked& w : taken) {
+            WalkEntry& entry = w.entry;
             const std::size_t slash = entry.path.rfind('/');
             entry.name = entry.path.c_str() + (slash == std::string::npos ? 0 : slash + 1);
             visit(entry);
+            if (w.nested) visit_subtree(helpers, *w.nested, visit);
         }
         taken.clear();
         if (finished) {
@@ -317,6 +392,15 @@ void visit_walked(Subtree& subtree, const std::function<void(const WalkEntry&)>&
     }
 }
 
+// A subtree no helper has started is walked on the calling thread, whole.
+void visit_subtree(SubtreeHelpers& helpers, Subtree& subtree, const std::function<void(const WalkEntry&)>& visit) {
+    if (helpers.take(subtree)) {
+        if (DIR* dir = open_subtree(subtree, helpers.root_fd())) walk_open_folder(dir, subtree.path, true, visit);
+    } else {
+        visit_walked(helpers, subtree, visit);
+    }
+}
+
 // The root's own entries on the calling thread; each subfolder's entries from a helper.
 void walk_in_parallel(DIR* rootDir, const std::string& root, const std::function<void(const WalkEntry&)>& visit) {
     struct RootEntry {
@@ -324,18 +408,17 @@ void walk_in_parallel(DIR* rootDir, const std::string& root, const std::function
         WalkEntry::Kind kind;
     };
     std::vector<RootEntry> entries;
-    std::vector<std::unique_ptr<Subtree>> subtrees;
     const int rootFd = dirfd(rootDir);
     try {
         while (const dirent* e = readdir(rootDir)) {
             if (std::strcmp(e->d_name, ".") == 0 || std::strcmp(e->d_name, "..") == 0) continue;
             entries.push_back({e->d_name, kind_of(*e, rootFd)});
-            if (entries.back().kind == WalkEntry::Kind::directory) {
-                subtrees.push_back(std::make_unique<Subtree>());
-                subtrees.back()->name = e->d_name;
-            }
         }
-        SubtreeHelpers helpers(rootFd, root, subtrees);
+        SubtreeHelpers helpers(rootFd);
+        std::vector<Subtree*> subtrees;
+        for (std::uint32_t i = 0; i < entries.size(); ++i)
+            if (entries[i].kind == WalkEntry::Kind::directory)
+                subtrees.push_back(helpers.add(root, entries[i].name.c_str(), 1, {i}));
         std::size_t next = 0;
         WalkEntry entry;
         for (const RootEntry& e : entries) {
@@ -345,13 +428,7 @@ void walk_in_parallel(DIR* rootDir, const std::string& root, const std::function
             entry.name = e.name.c_str();
             entry.linkToRegular = -1;
             visit(entry);
-            if (e.kind != WalkEntry::Kind::directory) continue;
-            Subtree& subtree = *subtrees[next++];
-            if (helpers.take(subtree)) {
-                if (DIR* dir = open_folder_at(rootFd, e.name.c_str())) walk_open_folder(dir, entry.path, true, visit);
-            } else {
-                visit_walked(subtree, visit);
-            }
+            if (e.kind == WalkEntry::Kind::directory) visit_subtree(helpers, *subtrees[next++], visit);
         }
     } catch (...) {
         closedir(rootDir);

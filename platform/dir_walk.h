@@ -23,8 +23,9 @@ struct WalkEntry {
 // the folder itself, in the order readdir gives them. Links to folders are not
 // entered; a folder that cannot be opened or read (no permission, removed
 // meanwhile) loses only its own entries. recursive false: root's entries only.
-// inParallel: helper threads walk the root's subfolders ahead of time, so that
-// the kernel's directory reading runs on several cores; visit is still called
+// inParallel: helper threads walk subfolders ahead of time (those near the root
+// split further, so that one large subfolder still spreads over them all), so
+// that the kernel's directory reading runs on several cores; visit is still called
 // on the calling thread, in the same order, but a folder may be read before
 // visit meets it, so changes made meanwhile may go unseen.
 void walk_directory(const std::string& root, bool recursive, const std::function<void(const WalkEntry&)>& visit,

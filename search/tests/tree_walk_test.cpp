@@ -3,6 +3,8 @@
 #include <sys/resource.h>
 
 #include <algorithm>
+#include <chrono>
+#include <thread>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -96,6 +98,47 @@ TEST_F(TreeWalk, HelpersKeepTheOrderAndWhatLinksPointTo) {
     const auto sequential = listed(false);
     ASSERT_EQ(sequential.size(), 12u * (40 + 5 + 3) + 12 + 1 + 1 + 1 + 300);
     for (int round = 0; round < 5; ++round) EXPECT_EQ(listed(true), sequential);
+}
+
+// One top folder holds nearly everything, spread over several levels, so that
+// the helpers split it into subtrees of its subfolders and theirs; some of them
+// are gone before any helper reaches them.
+TEST_F(TreeWalk, LopsidedTreesSplitAmongHelpersKeepTheOrder) {
+    for (int a = 0; a < 3; ++a)
+        for (int b = 0; b < 6; ++b)
+            for (int c = 0; c < 4; ++c)
+                for (int f = 0; f < 5; ++f)
+                    write("big/a" + std::to_string(a) + "/b" + std::to_string(b) + "/c" + std::to_string(c) + "/d/f" +
+                              std::to_string(f),
+                          "x");
+    write("big/top.txt", "x");
+    write("small/one.txt", "x");
+    fs::create_directory_symlink(root_ / "big" / "a0", root_ / "big" / "a1" / "b2" / "to-folder");
+    fs::create_symlink(root_ / "small" / "one.txt", root_ / "big" / "a2" / "to-file");
+    const auto listed = [&](bool inParallel) {
+        std::vector<std::pair<std::string, int>> seen;
+        walk_directory(
+            root_.native(), true,
+            [&](const WalkEntry& entry) {
+                // A slow first visit lets the helpers walk every subtree ahead.
+                if (seen.empty()) std::this_thread::sleep_for(std::chrono::milliseconds(200));
+                EXPECT_EQ(fs::path(entry.path).filename().string(), entry.name);
+                seen.emplace_back(entry.path, static_cast<int>(entry.kind) * 2 + (entry.is_regular_file() ? 1 : 0));
+            },
+            inParallel);
+        return seen;
+    };
+    const auto sequential = listed(false);
+    ASSERT_EQ(sequential.size(), 2u + 1 + 3 + 1 + 3 * 6 + 3 * 6 * 4 * 7 + 2);
+    for (int round = 0; round < 5; ++round) EXPECT_EQ(listed(true), sequential);
+
+    // Folders at each split level vanish: only their own entries are lost.
+    fs::remove_all(root_ / "big" / "a1");
+    fs::remove_all(root_ / "big" / "a2" / "b3");
+    fs::remove_all(root_ / "big" / "a0" / "b0" / "c1");
+    const auto after = listed(false);
+    ASSERT_EQ(after.size(), sequential.size() - (1 + 6 + 6 * 4 * 7 + 1) - (1 + 4 * 7) - 7);
+    for (int round = 0; round < 3; ++round) EXPECT_EQ(listed(true), after);
 }
 
 TEST_F(TreeWalk, HelpersStopWhenTheVisitThrows) {
