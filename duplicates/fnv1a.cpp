@@ -8,11 +8,11 @@
 namespace {
 // Folds everything from progress.offset to the end of the file in, in blocks of
 // the buffer's size.
-void hash_to_end(const ReadOnlyFile& file, Fnv1aProgress& progress, std::vector<unsigned char>& buffer) {
+void hash_to_end(int fd, Fnv1aProgress& progress, std::vector<unsigned char>& buffer) {
     if (buffer.size() < kFnv1aFileBlockSize) buffer.resize(kFnv1aFileBlockSize);
     while (!progress.complete) {
         bool failed = false;
-        const std::size_t got = file.read_at(buffer.data(), buffer.size(), progress.offset, failed);
+        const std::size_t got = read_fully_at(fd, buffer.data(), buffer.size(), progress.offset, failed);
         progress.state = fnv1a_update(progress.state, buffer.data(), got);
         progress.offset += got;
         progress.complete = failed || got < buffer.size();
@@ -61,10 +61,14 @@ bool fnv1a_file(const std::filesystem::path& file, std::uint64_t& hash) {
 bool fnv1a_file(const std::string& file, std::uint64_t& hash, std::vector<unsigned char>& buffer) {
     const ReadOnlyFile in(file.c_str());
     if (!in.is_open()) return false;
-    Fnv1aProgress progress;
-    hash_to_end(in, progress, buffer);
-    hash = progress.state;
+    hash = fnv1a_descriptor(in.descriptor(), buffer);
     return true;
+}
+
+std::uint64_t fnv1a_descriptor(int fd, std::vector<unsigned char>& buffer) {
+    Fnv1aProgress progress;
+    hash_to_end(fd, progress, buffer);
+    return progress.state;
 }
 
 bool file_opens_for_reading(const std::string& file) { return ReadOnlyFile(file.c_str()).is_open(); }
@@ -91,5 +95,5 @@ void fnv1a_file_rest(const char* file, Fnv1aProgress& progress, std::vector<unsi
         progress.complete = true;
         return;
     }
-    hash_to_end(in, progress, buffer);
+    hash_to_end(in.descriptor(), progress, buffer);
 }

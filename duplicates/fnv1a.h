@@ -35,6 +35,10 @@ bool fnv1a_file(const std::filesystem::path& file, std::uint64_t& hash);
 // The same with the caller's scratch space, reused across calls.
 bool fnv1a_file(const std::string& file, std::uint64_t& hash, std::vector<unsigned char>& buffer);
 
+// Hashes an open file from its start to its end, whatever its position; a read
+// error ends the hash with the bytes read so far.
+std::uint64_t fnv1a_descriptor(int fd, std::vector<unsigned char>& buffer);
+
 // Whether `file` opens for binary reading, as the hashing functions open it.
 bool file_opens_for_reading(const std::string& file);
 

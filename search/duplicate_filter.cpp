@@ -1,6 +1,5 @@
 #include "duplicate_filter.h"
 
-#include <cerrno>
 #include <exception>
 #include <fcntl.h>
 #include <iostream>
@@ -43,16 +42,8 @@ int open_regular(const std::string& path) {
 bool hash_path(const std::string& path, std::uint64_t& hash, std::vector<unsigned char>& buffer) {
     const int fd = open_regular(path);
     if (fd < 0) return false;
-    if (buffer.size() < kFnv1aFileBlockSize) buffer.resize(kFnv1aFileBlockSize);
-    std::uint64_t state = kFnv1aOffsetBasis;
-    for (;;) {
-        const ssize_t n = read(fd, buffer.data(), buffer.size());
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) break;
-        state = fnv1a_update(state, buffer.data(), static_cast<std::size_t>(n));
-    }
+    hash = fnv1a_descriptor(fd, buffer);
     close(fd);
-    hash = state;
     return true;
 }
 
