@@ -1,22 +1,23 @@
 #include "dir_walk.h"
 
-#include <cerrno>
-#include <climits>
-#include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
 #include <unistd.h>
+
 #include <algorithm>
-#include <utility>
-#include <vector>
 #include <atomic>
+#include <cerrno>
+#include <climits>
 #include <condition_variable>
+#include <cstdint>
+#include <cstring>
 #include <exception>
 #include <memory>
 #include <mutex>
 #include <set>
 #include <thread>
-#include <cstdint>
+#include <utility>
+#include <vector>
 
 namespace {
 WalkEntry::Kind kind_of(const dirent& e, int folderFd) {
@@ -474,4 +475,14 @@ bool stat_any_length(const std::string& path, struct stat& st) {
     const bool ok = fstatat(dirFd, rest.c_str(), &st, 0) == 0;
     close(dirFd);
     return ok;
+}
+
+int open_regular_for_reading(const std::string& path, struct stat& st) {
+    const int fd = open_any_length(path, O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+    if (fd < 0) return -1;
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        close(fd);
+        return -1;
+    }
+    return fd;
 }

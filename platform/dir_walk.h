@@ -35,3 +35,6 @@ void walk_directory(const std::string& root, bool recursive, const std::function
 // reached one folder at a time, following links as the system call would.
 int open_any_length(const std::string& path, int flags);
 bool stat_any_length(const std::string& path, struct stat& st);
+// A regular file of any path length opened for reading, with its status; -1
+// for anything else. A pipe or device put in its place never blocks the open.
+int open_regular_for_reading(const std::string& path, struct stat& st);

@@ -25,17 +25,10 @@ void warn_unopened(const std::string& path) {
     write_warning("[WARN] Cannot open file for hashing: " + zeylatui::escape_untrusted(path));
 }
 
-// Reached one folder at a time when the path is beyond the system's limit. A
-// pipe or device put in a result's place counts as unopened instead of blocking.
+// A pipe or device put in a result's place counts as unopened instead of blocking.
 int open_regular(const std::string& path) {
-    const int fd = open_any_length(path, O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
-    if (fd < 0) return -1;
     struct stat st {};
-    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        close(fd);
-        return -1;
-    }
-    return fd;
+    return open_regular_for_reading(path, st);
 }
 
 // The whole file's hash; a read error ends it with the bytes read so far.

@@ -120,12 +120,8 @@ void search_worker(SharedSearch& shared) {
             int fd = -1;
             // With a content filter the file is opened anyway: its size comes from what was opened.
             if (content) {
-                fd = open_any_length(path, O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+                fd = open_regular_for_reading(path, st);
                 if (fd < 0) continue;
-                if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-                    close(fd);
-                    continue;
-                }
             } else if (!stat_any_length(path, st)) {
                 continue;
             }
