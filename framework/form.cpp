@@ -1,7 +1,6 @@
 #include "form.h"
 
 #include <algorithm>
-#include <cwchar>
 #include <curses.h>
 
 #include "cp1252.h"
@@ -71,20 +70,12 @@ std::vector<std::string> value_letters(const std::string& value) {
     return letters;
 }
 
-// Screen cells a text takes once the terminal layer has turned it into
-// letters, counted as put_text counts them (a combining mark takes none).
-int text_cells(const std::string& text) {
-    int cells = 0;
-    for (wchar_t c : terminal_text(text)) cells += wcwidth(c) < 0 ? 1 : wcwidth(c);
-    return cells;
-}
-
 // Cells of one letter of a value. A stray byte that is no UTF-8 counts one
 // cell: alone the terminal layer may drop it as part of a cut letter, but
 // within the value it shows as a Windows-1252 letter.
 int letter_cells(const std::string& letter) {
     const bool stray = letter.size() == 1 && static_cast<unsigned char>(letter[0]) >= 0x80;
-    return std::max(text_cells(letter), stray ? 1 : 0);
+    return std::max(terminal_cells(letter), stray ? 1 : 0);
 }
 
 // The field's text between the brackets, exactly `width` cells: a masked
@@ -101,7 +92,7 @@ std::string field_cell_text(const FormField& field, int width) {
         shown.insert(0, *it);
         used += cells;
     }
-    return shown + std::string(static_cast<std::size_t>(std::max(width - text_cells(shown), 0)), ' ');
+    return shown + std::string(static_cast<std::size_t>(std::max(width - terminal_cells(shown), 0)), ' ');
 }
 
 // Removes the last letter: a whole UTF-8 sequence, or one byte.

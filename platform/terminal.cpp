@@ -71,6 +71,22 @@ std::wstring terminal_text(const std::string& text) {
     return out;
 }
 
+namespace {
+// A character curses cannot size is drawn as one blank.
+int cell_width(wchar_t& c) {
+    const int w = wcwidth(c);
+    if (w >= 0) return w;
+    c = L' ';
+    return 1;
+}
+}  // namespace
+
+int terminal_cells(const std::string& text) {
+    int cells = 0;
+    for (wchar_t c : terminal_text(text)) cells += cell_width(c);
+    return cells;
+}
+
 void put_text(int y, int x, const std::string& text) {
     const int cols = getmaxx(stdscr);
     if (y < 0 || y >= getmaxy(stdscr) || x >= cols) return;
@@ -83,9 +99,8 @@ void put_text(int y, int x, const std::string& text) {
     std::wstring shown;
     int used = 0;
     for (std::size_t i = skip; i < cells.size(); ++i) {
-        int w = wcwidth(cells[i]);
         wchar_t c = cells[i];
-        if (w < 0) c = L' ', w = 1;
+        const int w = cell_width(c);
         if (x + used + w > cols) break;
         shown += c;
         used += w;

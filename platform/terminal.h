@@ -20,6 +20,9 @@ TextEncoding text_encoding();
 // read as Windows-1252.
 std::wstring terminal_text(const std::string& text);
 
+// Screen cells put_text gives a text (a wide letter two, a combining mark none).
+int terminal_cells(const std::string& text);
+
 // Draws text at (y, x) on stdscr, cut at the right edge of the screen so
 // that it never wraps onto the next row.
 void put_text(int y, int x, const std::string& text);
