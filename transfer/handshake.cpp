@@ -26,16 +26,62 @@ namespace {
 
 // Workers start one at a time, but tests run a sender and a receiver together.
 std::atomic<bool> started{false};
+
+using Clock = std::chrono::steady_clock;
+
+// Milliseconds the peer has left, rounded up; -1 without a bound.
+int wait_left(const PeerBound& bound) {
+    if (bound.deadline == Clock::time_point::max()) return -1;
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(bound.deadline - Clock::now()).count();
+    return left <= 0 ? 0 : static_cast<int>(std::min<long long>(left, INT_MAX));
+}
+
+void count_moved(PeerBound& bound, int n) {
+    if (bound.step == 0 || n <= 0) return;
+    bound.moved += static_cast<std::uint64_t>(n);
+    if (bound.moved < bound.step) return;
+    bound.moved = 0;
+    bound.deadline = Clock::now() + bound.window;
+}
+
+// Without a bound the plain blocking calls serve (and honour any socket time-outs).
+int send_some(const SocketHandle& socket, const char* data, int n) {
+    const int left = wait_left(socket.bound);
+    const int sent = left < 0 ? net_send(socket.value, data, n, 0) : net_send_within(socket.value, data, n, left);
+    count_moved(socket.bound, sent);
+    return sent;
+}
 }  // namespace
+
+void bound_phase(SocketHandle& socket, int milliseconds) {
+    socket.bound = PeerBound{};
+    socket.bound.deadline = Clock::now() + std::chrono::milliseconds(milliseconds);
+}
+
+void bound_pace(SocketHandle& socket, std::uint64_t step, int milliseconds) {
+    bound_phase(socket, milliseconds);
+    socket.bound.window = std::chrono::milliseconds(milliseconds);
+    socket.bound.step = step;
+}
+
+int recv_some(const SocketHandle& socket, void* buffer, std::size_t n) {
+    if (socket.value == INVALID_SOCKET) return SOCKET_ERROR;
+    char* p = static_cast<char*>(buffer);
+    const int part = static_cast<int>(std::min<std::size_t>(n, INT_MAX));
+    const int left = wait_left(socket.bound);
+    const int got = left < 0 ? net_recv(socket.value, p, part, 0) : net_recv_within(socket.value, p, part, left);
+    count_moved(socket.bound, got);
+    return got;
+}
 
 void close_socket(SocketHandle& socket) {
     if (socket.value != INVALID_SOCKET) closesocket(socket.value);
-    socket.value = INVALID_SOCKET;
+    socket = SocketHandle{};
 }
 
 void reset_socket(SocketHandle& socket) {
     if (socket.value != INVALID_SOCKET) net_close_reset(socket.value);
-    socket.value = INVALID_SOCKET;
+    socket = SocketHandle{};
 }
 
 bool net_startup() {
@@ -51,7 +97,7 @@ bool send_exact(const SocketHandle& socket, const void* data, std::size_t n) {
     const char* p = static_cast<const char*>(data);
     while (n > 0) {
         int part = static_cast<int>(std::min<std::size_t>(n, INT_MAX));
-        int sent = net_send(socket.value, p, part, 0);
+        int sent = send_some(socket, p, part);
         if (sent < 1) return false;
         p += sent;
         n -= static_cast<std::size_t>(sent);
@@ -63,8 +109,7 @@ bool recv_exact(const SocketHandle& socket, void* buffer, std::size_t n) {
     if (socket.value == INVALID_SOCKET) return false;
     char* p = static_cast<char*>(buffer);
     while (n > 0) {
-        int part = static_cast<int>(std::min<std::size_t>(n, INT_MAX));
-        int got = net_recv(socket.value, p, part, 0);
+        int got = recv_some(socket, p, n);
         if (got < 1) return false;
         p += got;
         n -= static_cast<std::size_t>(got);
