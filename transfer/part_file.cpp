@@ -16,11 +16,17 @@ int (*part_file_sync_range)(int fd, off64_t offset, off64_t n, unsigned int flag
 namespace {
 using Clock = std::chrono::steady_clock;
 
-// Before the disk has been timed, ranges start small enough for a slow stick;
-// two ranges are unsynced at most, hence the cap of half of 64 MiB.
-constexpr std::uint64_t kFirstRange = 1u << 20;
-constexpr std::uint64_t kMinRange = 64u << 10;
-constexpr std::uint64_t kMaxRange = 32u << 20;
+// Before the disk has been timed the allowance is small enough for a slow
+// stick. Writeback goes in slices of an eighth of it, so the disk always has
+// most of the allowance queued while the oldest slice is waited for.
+constexpr std::uint64_t kFirstAllowance = 2u << 20;
+constexpr std::uint64_t kMaxAllowance = 64u << 20;
+constexpr std::uint64_t kSlices = 8;
+constexpr std::uint64_t kMinSlice = 64u << 10;
+
+std::uint64_t slice_of(const PartFile& part) {
+    return std::max(kMinSlice, part.allowed / kSlices / kMinSlice * kMinSlice);
+}
 
 // An existing destination must be a file this user could write in place:
 // the rename would otherwise replace a folder or a file its owner locked. A
@@ -42,25 +48,30 @@ bool sync_range(int fd, std::uint64_t from, std::uint64_t to, bool wait) {
     return !wait || ::fdatasync(fd) == 0;
 }
 
-// The current range is full: it goes to the disk, and the previous one is
-// waited for. Its bytes over the time since it was handed give the disk's rate
-// (no more than the network's when the disk is faster, which only keeps the
-// ranges smaller); the next range is half the unsynced time at that rate.
+// A slice is full: its writeback starts, and the oldest slices are waited
+// for until the allowance has room for the next one. The bytes found on disk
+// since the last look, over the time since then, give the rate: no more than
+// the disk's, nor than the network's when that is slower, which only keeps
+// the allowance smaller than it might be.
 bool hand_to_disk(PartFile& part) {
     const int fd = part.file.fd();
-    const Clock::time_point handed_at = Clock::now();
     if (!sync_range(fd, part.handed, part.written, false)) return false;
-    if (part.handed > part.previous) {
-        if (!sync_range(fd, part.previous, part.handed, true)) return false;
-        const double seconds = std::chrono::duration<double>(Clock::now() - part.previous_at).count();
-        const double rate = static_cast<double>(part.handed - part.previous) / std::max(seconds, 1e-6);
-        const double fits = rate * std::chrono::duration<double>(part.unsynced_time).count() / 2;
-        const auto range = static_cast<std::uint64_t>(std::min(fits, static_cast<double>(kMaxRange)));
-        part.range = std::max(kMinRange, range / kMinRange * kMinRange);
-    }
-    part.previous = part.handed;
-    part.previous_at = handed_at;
     part.handed = part.written;
+    const Clock::time_point now = Clock::now();
+    if (part.synced > part.sampled) {
+        const double seconds = std::max(std::chrono::duration<double>(now - part.sampled_at).count(), 1e-6);
+        const double rate = static_cast<double>(part.synced - part.sampled) / seconds;
+        const double fits = rate * std::chrono::duration<double>(part.unsynced_time).count();
+        part.allowed = static_cast<std::uint64_t>(
+            std::clamp(fits, static_cast<double>(kSlices * kMinSlice), static_cast<double>(kMaxAllowance)));
+        part.sampled = part.synced;
+        part.sampled_at = now;
+    }
+    while (part.synced < part.handed && part.written - part.synced + slice_of(part) > part.allowed) {
+        const std::uint64_t end = std::min(part.handed, part.synced + slice_of(part));
+        if (!sync_range(fd, part.synced, end, true)) return false;
+        part.synced = end;
+    }
     return true;
 }
 
@@ -122,23 +133,24 @@ bool part_file_open(PartFile& part, const std::string& out_dir, const std::strin
         return false;
     }
     part.unsynced_time = std::chrono::milliseconds(unsynced_ms);
-    part.written = part.handed = part.previous = 0;
-    part.range = kFirstRange;
+    part.written = part.handed = part.synced = part.sampled = 0;
+    part.sampled_at = Clock::now();
+    part.allowed = kFirstAllowance;
     return true;
 }
 
 bool part_file_write(PartFile& part, const char* data, std::size_t n) {
     if (part.file.fd() < 0) return false;
-    // Written range by range, so that a chunk larger than a range (up to 64
-    // MiB from a sender) cannot pass the bound.
+    // Written slice by slice, so that a chunk larger than the allowance (up
+    // to 64 MiB from a sender) cannot pass it.
     while (n > 0) {
-        const std::size_t take =
-            static_cast<std::size_t>(std::min<std::uint64_t>(n, part.range - (part.written - part.handed)));
+        const std::uint64_t room = slice_of(part) - std::min(slice_of(part), part.written - part.handed);
+        const std::size_t take = static_cast<std::size_t>(std::min<std::uint64_t>(n, room));
         if (!part.file.write(data, take)) return false;
         part.written += take;
         data += take;
         n -= take;
-        if (part.written - part.handed >= part.range && !hand_to_disk(part)) return false;
+        if (part.written - part.handed >= slice_of(part) && !hand_to_disk(part)) return false;
     }
     return true;
 }

@@ -23,12 +23,14 @@ struct PartFile {
     // Device time the unsynced data may take.
     std::chrono::milliseconds unsynced_time{2000};
     std::uint64_t written = 0;
-    // [handed, written) fills the current range; [previous, handed) went to
-    // the disk at previous_at and is waited for once the current one is full.
+    // Writeback has started for [0, handed) and is known done for [0, synced).
     std::uint64_t handed = 0;
-    std::uint64_t previous = 0;
-    std::chrono::steady_clock::time_point previous_at{};
-    std::uint64_t range = 0;
+    std::uint64_t synced = 0;
+    // Bytes that may be written but not known on disk: the unsynced time at
+    // the disk's measured rate, sampled at `sampled` bytes synced.
+    std::uint64_t allowed = 0;
+    std::uint64_t sampled = 0;
+    std::chrono::steady_clock::time_point sampled_at{};
 
     PartFile() = default;
     PartFile(const PartFile&) = delete;
