@@ -44,12 +44,37 @@ void count_moved(PeerBound& bound, int n) {
     bound.deadline = Clock::now() + bound.window;
 }
 
-// Without a bound the plain blocking calls serve (and honour any socket time-outs).
+void set_socket_timeout(const SocketHandle& socket, int milliseconds) {
+    net_set_timeouts(socket.value, milliseconds);
+    socket.timeout_ms = milliseconds;
+}
+
+// Plain blocking calls under a socket time-out that never reaches past the
+// deadline: set to half of what is left whenever it would, and raised again
+// after it ran out early, so a steady peer costs no more than plain calls.
+// Once no time is left only what is already there is taken.
+template <typename Io, typename Probe>
+int bounded_io(const SocketHandle& socket, Io io, Probe probe) {
+    for (bool timed_out = false;; timed_out = true) {
+        const int left = wait_left(socket.bound);
+        if (left < 0 && socket.timeout_ms != 0) set_socket_timeout(socket, 0);
+        if (left == 0) return probe();
+        const int target = std::max(1, left / 2);
+        if (left > 0 &&
+            (socket.timeout_ms == 0 || socket.timeout_ms > left || (timed_out && socket.timeout_ms < target)))
+            set_socket_timeout(socket, target);
+        const int n = io();
+        if (left < 0 || n >= 0 || (errno != EAGAIN && errno != EWOULDBLOCK)) {
+            count_moved(socket.bound, n);
+            return n;
+        }
+    }
+}
+
 int send_some(const SocketHandle& socket, const char* data, int n) {
-    const int left = wait_left(socket.bound);
-    const int sent = left < 0 ? net_send(socket.value, data, n, 0) : net_send_within(socket.value, data, n, left);
-    count_moved(socket.bound, sent);
-    return sent;
+    return bounded_io(
+        socket, [&] { return net_send(socket.value, data, n, 0); },
+        [&] { return net_send_within(socket.value, data, n, 0); });
 }
 }  // namespace
 
@@ -68,10 +93,9 @@ int recv_some(const SocketHandle& socket, void* buffer, std::size_t n) {
     if (socket.value == INVALID_SOCKET) return SOCKET_ERROR;
     char* p = static_cast<char*>(buffer);
     const int part = static_cast<int>(std::min<std::size_t>(n, INT_MAX));
-    const int left = wait_left(socket.bound);
-    const int got = left < 0 ? net_recv(socket.value, p, part, 0) : net_recv_within(socket.value, p, part, left);
-    count_moved(socket.bound, got);
-    return got;
+    return bounded_io(
+        socket, [&] { return net_recv(socket.value, p, part, 0); },
+        [&] { return net_recv_within(socket.value, p, part, 0); });
 }
 
 void close_socket(SocketHandle& socket) {

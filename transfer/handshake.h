@@ -41,6 +41,8 @@ struct SocketHandle {
     SOCKET value = INVALID_SOCKET;
     // Counted by the exact-length operations, which take the handle as const.
     mutable PeerBound bound;
+    // The send and receive time-out set on the socket for that bound; 0: none.
+    mutable int timeout_ms = 0;
 };
 // The phase that starts now ends within the time, however the peer paces it.
 void bound_phase(SocketHandle& socket, int milliseconds);

@@ -592,7 +592,9 @@ TEST(FileStream, EndingRemovesTheNamedTemporaryMidReceive) {
         std::thread worker([&] { received = receive_file(pair.b, dst.str()); });
         announce(pair.a, "big.bin", 3 * 65536);
         chunk(pair.a, std::vector<char>(65536, 'b'));
-        for (int i = 0; i < 500 && files_in(dst.path) == 0; ++i)
+        // Once the chunk has been read the temporary is open and listed.
+        int unread = 1;
+        for (int i = 0; i < 500 && ::ioctl(pair.b.value, FIONREAD, &unread) == 0 && unread > 0; ++i)
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
         c.check(files_in(dst.path) == 1, "no named temporary while receiving");
         remove_unfinished_part_files();

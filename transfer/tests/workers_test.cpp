@@ -676,10 +676,11 @@ TEST_F(Workers, TricklingPeerFailsEachPhaseWithinItsBound) {
 // before the sender is told.
 TEST_F(Workers, SlowDiskEndsDoneOnBothSidesWithLittleUnsynced) {
     TempDir src, dst;
-    const auto bytes = random_bytes(24u << 20, 4);
+    // 2.5 s of the disk's writing: more than the sender waits after the end marker.
+    const auto bytes = random_bytes(40u << 20, 4);
     write_file(src.path / "movie.bin", bytes);
     TransferLimits limits;
-    limits.close_ms = 1000;
+    limits.close_ms = 2000;
     limits.unsynced_ms = 200;
     const std::uint16_t port = free_port();
     SenderRun sender;
