@@ -44,37 +44,46 @@ void count_moved(PeerBound& bound, int n) {
     bound.deadline = Clock::now() + bound.window;
 }
 
-void set_socket_timeout(const SocketHandle& socket, int milliseconds) {
-    net_set_timeouts(socket.value, milliseconds);
+bool set_socket_timeout(const SocketHandle& socket, int milliseconds) {
+    if (!net_set_timeouts(socket.value, milliseconds)) return false;
     socket.timeout_ms = milliseconds;
+    return true;
 }
 
 // Plain blocking calls under a socket time-out that never reaches past the
 // deadline: set to half of what is left whenever it would, and raised again
 // after it ran out early, so a steady peer costs no more than plain calls.
 // Once no time is left only what is already there is taken.
-template <typename Io, typename Probe>
-int bounded_io(const SocketHandle& socket, Io io, Probe probe) {
+template <typename Io, typename Within>
+int bounded_io(const SocketHandle& socket, Io io, Within within) {
     for (bool timed_out = false;; timed_out = true) {
         const int left = wait_left(socket.bound);
-        if (left < 0 && socket.timeout_ms != 0) set_socket_timeout(socket, 0);
-        if (left == 0) return probe();
-        const int target = std::max(1, left / 2);
-        if (left > 0 &&
-            (socket.timeout_ms == 0 || socket.timeout_ms > left || (timed_out && socket.timeout_ms < target)))
-            set_socket_timeout(socket, target);
-        const int n = io();
-        if (left < 0 || n >= 0 || (errno != EAGAIN && errno != EWOULDBLOCK)) {
-            count_moved(socket.bound, n);
-            return n;
+        int n = 0;
+        if (left < 0) {
+            if (socket.timeout_ms != 0) set_socket_timeout(socket, 0);
+            n = io();
+        } else if (left == 0) {
+            n = within(0);
+        } else {
+            const int target = std::max(1, left / 2);
+            const bool reset =
+                socket.timeout_ms == 0 || socket.timeout_ms > left || (timed_out && socket.timeout_ms < target);
+            if (reset && !set_socket_timeout(socket, target)) {
+                n = within(left);
+            } else {
+                n = io();
+                if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) continue;
+            }
         }
+        count_moved(socket.bound, n);
+        return n;
     }
 }
 
 int send_some(const SocketHandle& socket, const char* data, int n) {
     return bounded_io(
         socket, [&] { return net_send(socket.value, data, n, 0); },
-        [&] { return net_send_within(socket.value, data, n, 0); });
+        [&](int ms) { return net_send_within(socket.value, data, n, ms); });
 }
 }  // namespace
 
@@ -95,7 +104,7 @@ int recv_some(const SocketHandle& socket, void* buffer, std::size_t n) {
     const int part = static_cast<int>(std::min<std::size_t>(n, INT_MAX));
     return bounded_io(
         socket, [&] { return net_recv(socket.value, p, part, 0); },
-        [&] { return net_recv_within(socket.value, p, part, 0); });
+        [&](int ms) { return net_recv_within(socket.value, p, part, ms); });
 }
 
 void close_socket(SocketHandle& socket) {
