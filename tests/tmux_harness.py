@@ -57,7 +57,8 @@ class TmuxSession:
         full_env = {"TERM": "tmux-256color", "LANG": "C.UTF-8"}
         if env:
             full_env.update(env)
-        exports = " ".join("-u %s" % k if v is None else "%s=%s" % (k, shlex.quote(v)) for k, v in full_env.items())
+        exports = " ".join(["-u %s" % k for k, v in full_env.items() if v is None] +
+                           ["%s=%s" % (k, shlex.quote(v)) for k, v in full_env.items() if v is not None])
         command = "env %s %s" % (exports, " ".join(shlex.quote(a) for a in argv))
         self._tmux("-f", "/dev/null", "new-session", "-d", "-s", self.target,
                    "-x", str(width), "-y", str(height),
