@@ -102,7 +102,8 @@ void show_transfer_progress(const std::string& title, const std::string& status,
         draw_progress_frame(title, status, kSpinner[counter % 4], log.snapshot());
         ++counter;
         std::this_thread::sleep_for(std::chrono::milliseconds(80));
-        // The worker may wait in a socket call for a long time: not for it.
+        // An ending signal ends the program here, without waiting for the
+        // worker, which may sit in a socket call.
         act_on_signals();
     }
     std::vector<std::string> lines;

@@ -1,8 +1,8 @@
 """Every program ended by SIGINT, SIGTERM, SIGHUP and SIGQUIT at its first
 screen, and at a deeper one where it is busy (a running wipe, a transfer
 waiting on its peer in a socket call, a search and a scan reading large
-files, the password list): the terminal echoes and reads lines again and
-shows the cursor, and the program ended within about a second, by the signal
+files, the password list): the terminal echoes, reads lines and translates
+line ends again and shows the cursor, and the program ended within about a second, by the signal
 itself, without a core dump.
 
   signals_e2e.py PROGRAM first|deeper
@@ -177,8 +177,8 @@ class EndedBySignal(unittest.TestCase):
                 self.assertFalse(os.WCOREDUMP(status))
                 self.assertLess(ended - sent, WITHIN)
                 settings = s.terminal_settings()
-                self.assertIn("echo", settings)
-                self.assertIn("icanon", settings)
+                for setting in ("echo", "icanon", "icrnl", "onlcr"):
+                    self.assertIn(setting, settings)
                 self.assertTrue(s.cursor_visible())
 
 
