@@ -89,7 +89,7 @@ class Vornix:
     def deeper(self, s):
         target = os.path.join(self.folder, "victim-%d.bin" % s.program_pid())
         with open(target, "wb") as f:
-            f.write(b"secret" * (1 << 20))
+            f.write(b"secret" * (1 << 18))
         self.first(s)
         s.type("1")
         s.wait_for("Target path")
