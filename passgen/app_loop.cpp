@@ -16,7 +16,7 @@ int run_app(GenOptions options) {
     set_text_encoding(TextEncoding::cp1252);
     set_message_box_style(MessageBoxStyle::translated);
     // A clearing still waiting is carried out before the program ends by a
-    // signal or stops, where no timer of its own would run.
+    // signal, and before it stops (its timer would stop with it).
     set_last_step(clear_clipboard_now);
     set_stop_step(clear_clipboard_now);
     zeylatui::App app;
