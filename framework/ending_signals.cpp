@@ -3,12 +3,12 @@
 #include <atomic>
 #include <cerrno>
 #include <csignal>
+#include <exception>
 #include <fcntl.h>
 #include <iterator>
 #include <poll.h>
 #include <pthread.h>
 #include <sys/prctl.h>
-#include <exception>
 #include <termios.h>
 #include <thread>
 #include <unistd.h>
