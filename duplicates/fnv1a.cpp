@@ -3,6 +3,7 @@
 #include <bit>
 #include <cstring>
 
+#include "ending_signals.h"
 #include "read_only_file.h"
 
 namespace {
@@ -10,7 +11,7 @@ namespace {
 // the buffer's size.
 void hash_to_end(int fd, Fnv1aProgress& progress, std::vector<unsigned char>& buffer) {
     if (buffer.size() < kFnv1aFileBlockSize) buffer.resize(kFnv1aFileBlockSize);
-    while (!progress.complete) {
+    while (!progress.complete && ending_signal() == 0) {
         bool failed = false;
         const std::size_t got = read_fully_at(fd, buffer.data(), buffer.size(), progress.offset, failed);
         progress.state = fnv1a_update(progress.state, buffer.data(), got);

@@ -14,6 +14,7 @@
 #include <numeric>
 #include <string>
 
+#include "ending_signals.h"
 #include "fnv1a.h"
 #include "read_only_file.h"
 #include "work_pool.h"
@@ -165,7 +166,7 @@ public:
         std::unique_lock<std::mutex> hold(lock_);
         for (;;) {
             wake_.wait(hold, [&] { return failed_ || !waiting_.empty() || reading_ == 0; });
-            if (failed_ || waiting_.empty()) return;
+            if (failed_ || waiting_.empty() || ending_signal() != 0) return;
             Folder* folder = folders_[waiting_.back()].get();
             waiting_.pop_back();
             ++reading_;
@@ -275,6 +276,7 @@ bool contents_equal(const char* a, const char* b, CompareBuffers& buffers) {
     if (buffers.b.size() < block) buffers.b.resize(block);
     std::uint64_t offset = 0;
     for (;;) {
+        if (ending_signal() != 0) return false;
         bool failed_a = false;
         bool failed_b = false;
         const std::size_t got = in_a.read_at(buffers.a.data(), block, offset, failed_a);

@@ -4,6 +4,7 @@
 #include "banner.h"
 #include "console.h"
 #include "dialogs.h"
+#include "ending_signals.h"
 #include "i18n.h"
 #include "menu.h"
 #include "receive_screen.h"
@@ -11,6 +12,8 @@
 #include "terminal_check.h"
 
 int main() {
+    // Closed connections are errors of the transfer, never an end of the program.
+    watch_ending_signals(PipeSignal::ignored);
     if (!check_terminal()) return 1;
     show_banner("Tovrel", "v3.0.0");
     SetConsoleOutputCP(65001);

@@ -15,6 +15,7 @@
 #include <unistd.h>
 #include <vector>
 
+#include "ending_signals.h"
 #include "escape.h"
 #include "fd.h"
 #include "fd_tree.h"
@@ -76,6 +77,7 @@ bool overwrite_pass(int fd, const std::string& shown, std::uint64_t size, std::u
             return false;
         }
         written += n;
+        act_on_signals();  // an ending signal ends the program here
     }
     if (wipe_sync(fd) != 0) {
         log_line("Write error on: " + esc(shown));
