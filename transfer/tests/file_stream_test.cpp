@@ -17,6 +17,7 @@
 #include <csignal>
 
 #include "atomic_file.h"
+#include "ending_signals.h"
 #include "part_file.h"
 #include "test_support.h"
 
@@ -611,4 +612,33 @@ TEST(FileStream, EndingRemovesTheNamedTemporaryMidReceive) {
     });
     EXPECT_EQ(child.status, 0);
     EXPECT_EQ(child.out, "");
+}
+
+TEST(FileStream, SigtermMidReceiveLeavesNoNamedTemporary) {
+    TempDir dst;
+    // The program's own signal path in a child: watched as Tovrel watches,
+    // the temporary's removal as its last step, the main thread acting on
+    // the signal as the progress screen does.
+    const ChildResult child = run_in_child([&] {
+        watch_ending_signals(PipeSignal::ignored);
+        set_last_step(remove_unfinished_part_files);
+        platform::atomic_file_named_only = true;
+        CaptureStdout quiet;
+        SocketPair pair;
+        std::thread([&] { receive_file(pair.b, dst.str()); }).detach();
+        announce(pair.a, "big.bin", 3 * 65536);
+        chunk(pair.a, std::vector<char>(65536, 'b'));
+        for (int i = 0; i < 500 && files_in(dst.path) == 0; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        if (files_in(dst.path) != 1) return std::string("no named temporary while receiving");
+        ::kill(::getpid(), SIGTERM);
+        for (int i = 0; i < 500; ++i) {
+            act_on_signals();
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        return std::string("the signal did not end the receiver");
+    });
+    EXPECT_EQ(child.out, "");
+    EXPECT_EQ(child.status, 128 + SIGTERM);
+    EXPECT_EQ(files_in(dst.path), 0u);
 }
