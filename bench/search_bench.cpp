@@ -1,11 +1,20 @@
 // Times search_files beside its peers in the same run: content substring and
 // content expression against rg -l -i -uuu and grep -rli, name wildcard against
-// fdfind -u -i -g and find -iname, on real trees and on a generated one. Each
-// side runs once to warm the cache, then three times; the best time counts.
-// Both sides must list the same regular files (peers with LC_ALL=C; symbolic
-// links set aside, which the peers treat their own way).
-// Usage: lumeno_search_bench [files, default 50000] [folder for the tree, default temp]
+// fdfind -u -i -g and find -iname, on real trees, on a generated tree of small
+// text files and on a generated tree of a million empty files. Each side runs
+// once to warm the cache, then five times, alternating; the best time counts.
+// Peak memory: ours is what the search adds to the process's resident set
+// (its high-water mark restarted before each run), the peer's its whole
+// process. Both sides must list the same regular files (peers with LC_ALL=C;
+// symbolic links set aside, which the peers treat their own way).
+// Usage: lumeno_search_bench [sections] [files, default 50000] [folder for the trees, default temp]
+//   sections: any of usr,generated,million separated by commas (default all)
+#include <fcntl.h>
+#include <malloc.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
@@ -17,6 +26,7 @@
 #include <random>
 #include <set>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "engine.h"
@@ -51,10 +61,29 @@ void make_tree(const fs::path& root, int files) {
     }
 }
 
-template <typename F>
-double seconds(F&& f) {
-    const auto start = std::chrono::steady_clock::now();
-    f();
+// 100 x 100 folders of 100 empty files each; one name in ten ends in .c.
+void make_million(const fs::path& root) {
+    std::vector<std::thread> makers;
+    for (int part = 0; part < 4; ++part)
+        makers.emplace_back([&root, part] {
+            for (int d = part; d < 100; d += 4)
+                for (int e = 0; e < 100; ++e) {
+                    const fs::path dir = root / numbered("d", d) / numbered("e", e);
+                    fs::create_directories(dir);
+                    const int dirFd = open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+                    for (int f = 0; f < 100 && dirFd >= 0; ++f) {
+                        const int n = (d * 100 + e) * 100 + f;
+                        const std::string name = numbered("file", n) + (n % 10 == 3 ? ".c" : ".txt");
+                        const int fd = openat(dirFd, name.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+                        if (fd >= 0) close(fd);
+                    }
+                    if (dirFd >= 0) close(dirFd);
+                }
+        });
+    for (std::thread& t : makers) t.join();
+}
+
+double seconds_since(std::chrono::steady_clock::time_point start) {
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 }
 
@@ -64,27 +93,73 @@ bool plain_regular(const std::string& path) {
     return lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
-std::vector<std::string> engine_list(const Options& options) {
+std::uint64_t status_kib(const char* field) {
+    std::ifstream in("/proc/self/status");
+    std::string line;
+    while (std::getline(in, line))
+        if (line.rfind(field, 0) == 0) return std::stoull(line.substr(std::string(field).size()));
+    return 0;
+}
+
+struct Run {
+    double seconds = 0;
+    std::uint64_t peakKiB = 0;
+    std::vector<std::string> listed;
+};
+
+Run engine_run(const Options& options) {
+    Run run;
+    malloc_trim(0);
+    std::ofstream("/proc/self/clear_refs") << "5";  // restart the high-water mark here
+    const std::uint64_t before = status_kib("VmRSS:");
     std::uint64_t candidates = 0;
     std::uint32_t threads = 0;
     double elapsed = 0;
-    std::vector<std::string> out;
-    for (const MatchInfo& m : search_files(options, candidates, threads, elapsed)) out.push_back(m.path.string());
-    return out;
+    const auto start = std::chrono::steady_clock::now();
+    std::vector<MatchInfo> results = search_files(options, candidates, threads, elapsed);
+    run.seconds = seconds_since(start);
+    run.peakKiB = status_kib("VmHWM:") - std::min(before, status_kib("VmHWM:"));
+    run.listed.reserve(results.size());
+    for (const MatchInfo& m : results) run.listed.push_back(m.path.string());
+    return run;
 }
 
-std::vector<std::string> peer_list(const std::string& command) {
-    std::vector<std::string> out;
-    FILE* pipe = popen(("LC_ALL=C " + command + " 2>/dev/null").c_str(), "r");
-    if (!pipe) return out;
-    char line[65536];
-    while (std::fgets(line, sizeof line, pipe)) {
-        std::string path(line);
-        if (!path.empty() && path.back() == '\n') path.pop_back();
-        out.push_back(std::move(path));
+// The peer as its own process, so that its peak is its own; its output read as it comes.
+Run peer_run(const std::string& command) {
+    Run run;
+    int out[2];
+    if (pipe(out) != 0) return run;
+    const auto start = std::chrono::steady_clock::now();
+    const pid_t pid = fork();
+    if (pid == 0) {
+        dup2(out[1], 1);
+        close(out[0]);
+        close(out[1]);
+        const int null = open("/dev/null", O_WRONLY);
+        dup2(null, 2);
+        const std::string line = "LC_ALL=C exec " + command;
+        execl("/bin/sh", "sh", "-c", line.c_str(), static_cast<char*>(nullptr));
+        _exit(127);
     }
-    pclose(pipe);
-    return out;
+    close(out[1]);
+    FILE* in = fdopen(out[0], "r");
+    char buf[65536];
+    std::string path;
+    while (in && std::fgets(buf, sizeof buf, in)) {
+        path += buf;
+        if (!path.empty() && path.back() == '\n') {
+            path.pop_back();
+            run.listed.push_back(std::move(path));
+            path.clear();
+        }
+    }
+    if (in) std::fclose(in);
+    int status = 0;
+    struct rusage usage {};
+    if (pid > 0) wait4(pid, &status, 0, &usage);
+    run.seconds = seconds_since(start);
+    run.peakKiB = static_cast<std::uint64_t>(usage.ru_maxrss);
+    return run;
 }
 
 // Compared after the timing: regular files only, "./" prefixes dropped.
@@ -97,33 +172,41 @@ std::set<std::string> regular_files(const std::vector<std::string>& listed) {
     return out;
 }
 
-// Runs alternate between the two sides, so that both meet the same machine load.
-void best_of_five(const std::function<void()>& ours, const std::function<void()>& peer, double& oursBest,
-                  double& peerBest) {
-    ours();  // warm the cache
-    peer();
-    oursBest = 1e9;
-    peerBest = 1e9;
-    for (int i = 0; i < 5; ++i) {
-        oursBest = std::min(oursBest, seconds(ours));
-        peerBest = std::min(peerBest, seconds(peer));
+double load_average() {
+    double load = 0;
+    if (FILE* f = std::fopen("/proc/loadavg", "r")) {
+        if (std::fscanf(f, "%lf", &load) != 1) load = 0;
+        std::fclose(f);
     }
+    return load;
 }
 
-void compare(const char* what, const Options& options, const std::string& command) {
-    std::vector<std::string> mineListed;
-    std::vector<std::string> theirsListed;
-    double ours = 0;
-    double peer = 0;
-    best_of_five([&] { mineListed = engine_list(options); }, [&] { theirsListed = peer_list(command); }, ours, peer);
-    const std::set<std::string> mine = regular_files(mineListed);
-    const std::set<std::string> theirs = regular_files(theirsListed);
+// Runs alternate between the two sides, so that both meet the same machine load.
+void compare(const std::string& what, const Options& options, const std::string& command) {
+    engine_run(options);  // warm the cache
+    peer_run(command);
+    Run mine;
+    Run theirs;
+    mine.seconds = theirs.seconds = 1e9;
+    for (int i = 0; i < 5; ++i) {
+        Run m = engine_run(options);
+        mine.peakKiB = std::max(mine.peakKiB, m.peakKiB);
+        if (m.seconds < mine.seconds) mine = std::move(m);
+        Run t = peer_run(command);
+        theirs.peakKiB = std::max(theirs.peakKiB, t.peakKiB);
+        if (t.seconds < theirs.seconds) theirs = std::move(t);
+    }
+    const std::set<std::string> ours = regular_files(mine.listed);
+    const std::set<std::string> peers = regular_files(theirs.listed);
     std::size_t missing = 0;
-    for (const std::string& p : theirs) missing += mine.count(p) == 0;
+    for (const std::string& p : peers) missing += ours.count(p) == 0;
     std::size_t extra = 0;
-    for (const std::string& p : mine) extra += theirs.count(p) == 0;
-    std::printf("%-34s ours %7.3f s %6zu files | %-6s %7.3f s %6zu files | ratio %5.2f | %s\n", what, ours,
-                mine.size(), command.substr(0, command.find(' ')).c_str(), peer, theirs.size(), ours / peer,
+    for (const std::string& p : ours) extra += peers.count(p) == 0;
+    std::printf("%-44s ours %7.3f s %4llu MB %7zu files | %-6s %7.3f s %4llu MB %7zu files | ratio %5.2f | load %4.1f | %s\n",
+                what.c_str(), mine.seconds, static_cast<unsigned long long>(mine.peakKiB >> 10), ours.size(),
+                command.substr(0, command.find(' ')).c_str(), theirs.seconds,
+                static_cast<unsigned long long>(theirs.peakKiB >> 10), peers.size(), mine.seconds / theirs.seconds,
+                load_average(),
                 missing + extra == 0 ? "same files"
                                      : ("DIFFER: " + std::to_string(missing) + " missing, " + std::to_string(extra) +
                                         " extra")
@@ -133,53 +216,86 @@ void compare(const char* what, const Options& options, const std::string& comman
 
 std::string quoted(const std::string& s) { return "'" + s + "'"; }
 
-void content_pair(const std::string& tree, const std::string& root, const std::string& text,
-                  const std::string& expression) {
+void substring_row(const std::string& tree, const std::string& root, const std::string& text, bool withGrep) {
     Options substring;
     substring.rootPath = root;
     substring.useContentPattern = true;
     substring.contentPattern = text;
-    compare((tree + " substring " + text).c_str(), substring, "rg -l -i -uuu -F -e " + quoted(text) + " " + quoted(root));
-    compare((tree + " substring " + text).c_str(), substring, "grep -rliF -e " + quoted(text) + " " + quoted(root));
+    compare(tree + " substring " + text, substring, "rg -l -i -uuu -F -e " + quoted(text) + " " + quoted(root));
+    if (withGrep) compare(tree + " substring " + text, substring, "grep -rliF -e " + quoted(text) + " " + quoted(root));
+}
 
+void regex_row(const std::string& tree, const std::string& root, const std::string& expression, bool withGrep) {
     Options regex;
     regex.rootPath = root;
     regex.useContentRegex = true;
     regex.contentRegex = expression;
-    compare((tree + " regex " + expression).c_str(), regex, "rg -l -i -uuu -e " + quoted(expression) + " " + quoted(root));
-    compare((tree + " regex " + expression).c_str(), regex, "grep -rliP -e " + quoted(expression) + " " + quoted(root));
+    compare(tree + " regex " + expression, regex, "rg -l -i -uuu -e " + quoted(expression) + " " + quoted(root));
+    if (withGrep)
+        compare(tree + " regex " + expression, regex, "grep -rliP -e " + quoted(expression) + " " + quoted(root));
 }
 
-void name_pair(const std::string& tree, const std::string& root, const std::string& wildcard) {
+void name_row(const std::string& tree, const std::string& root, const std::string& wildcard, bool withFind) {
     Options name;
     name.rootPath = root;
     name.filenamePattern = wildcard;
-    compare((tree + " name " + wildcard).c_str(), name, "fdfind -u -i -t f -g " + quoted(wildcard) + " " + quoted(root));
-    compare((tree + " name " + wildcard).c_str(), name, "find " + quoted(root) + " -type f -iname " + quoted(wildcard));
+    compare(tree + " name " + wildcard, name, "fdfind -u -i -t f -g " + quoted(wildcard) + " " + quoted(root));
+    if (withFind)
+        compare(tree + " name " + wildcard, name, "find " + quoted(root) + " -type f -iname " + quoted(wildcard));
+}
+
+bool wanted(const std::string& sections, const std::string& section) {
+    return sections.empty() || ("," + sections + ",").find("," + section + ",") != std::string::npos;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    const int files = argc > 1 ? std::atoi(argv[1]) : 50000;
-    const fs::path base = argc > 2 ? fs::path(argv[2]) : fs::temp_directory_path();
+    const std::string sections = argc > 1 && std::string(argv[1]) != "all" ? argv[1] : "";
+    const int files = argc > 2 ? std::atoi(argv[2]) : 50000;
+    const fs::path base = argc > 3 ? fs::path(argv[3]) : fs::temp_directory_path();
+    std::printf("%u cores\n", std::thread::hardware_concurrency());
 
-    if (fs::is_directory("/usr/include")) {
-        content_pair("/usr/include", "/usr/include", "mutex", "mutex[a-z]*_t");
-        name_pair("/usr/include", "/usr/include", "*mutex*");
+    if (wanted(sections, "usr")) {
+        // A rare text (a few files hold it) and a common one (thousands do), on source and on mixed data.
+        for (const char* tree : {"/usr/include", "/usr/share"}) {
+            if (!fs::is_directory(tree)) continue;
+            substring_row(tree, tree, "pthread_mutex_consistent", false);
+            regex_row(tree, tree, "pthread_mutex_consis[a-z]*", false);
+            substring_row(tree, tree, "gnu general public license", false);
+            regex_row(tree, tree, "general public licen[cs]e", false);
+        }
+        if (fs::is_directory("/usr/include")) {
+            substring_row("/usr/include", "/usr/include", "mutex", true);
+            regex_row("/usr/include", "/usr/include", "mutex[a-z]*_t", true);
+            name_row("/usr/include", "/usr/include", "*mutex*", true);
+        }
+        if (fs::is_directory("/usr")) {
+            name_row("/usr", "/usr", "*mutex*", true);
+            name_row("/usr", "/usr", "*.h", true);
+        }
     }
-    if (fs::is_directory("/usr")) {
-        name_pair("/usr", "/usr", "*mutex*");
-        name_pair("/usr", "/usr", "*.h");
-    }
-
-    const fs::path root = base / ("lumeno-bench-" + std::to_string(std::random_device{}()));
-    std::printf("generated tree: %d files under %s\n", files, root.string().c_str());
-    make_tree(root, files);
-    content_pair("generated", root.string(), "needle", "need+le_[a-z]+_t");
-    name_pair("generated", root.string(), "*7.log");
 
     std::error_code ec;
-    fs::remove_all(root, ec);
+    if (wanted(sections, "generated")) {
+        const fs::path root = base / ("lumeno-bench-" + std::to_string(std::random_device{}()));
+        std::printf("generated tree: %d files under %s\n", files, root.string().c_str());
+        make_tree(root, files);
+        substring_row("generated", root.string(), "needle", true);
+        regex_row("generated", root.string(), "need+le_[a-z]+_t", true);
+        name_row("generated", root.string(), "*7.log", true);
+        fs::remove_all(root, ec);
+    }
+
+    if (wanted(sections, "million")) {
+        const fs::path root = base / ("lumeno-million-" + std::to_string(std::random_device{}()));
+        std::printf("generated tree: 1000000 empty files under %s\n", root.string().c_str());
+        std::fflush(stdout);
+        make_million(root);
+        name_row("million", root.string(), "*", false);
+        name_row("million", root.string(), "*.c", false);
+        substring_row("million", root.string(), "needle", false);
+        fs::remove_all(root, ec);
+    }
     return 0;
 }

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -32,8 +33,36 @@ struct Options {
     std::uint32_t threads = 0;  // 0: automatic
 };
 
+// A result's path as the walk made it, held as its text alone: a
+// std::filesystem::path keeps a parsed list of its components beside the
+// text, hundreds of bytes per result. It reads like one and converts to one.
+class ResultPath {
+public:
+    ResultPath() = default;
+    ResultPath(std::string text) : text_(std::move(text)) {}
+    ResultPath(const char* text) : text_(text) {}
+    ResultPath(const std::filesystem::path& path) : text_(path.native()) {}
+
+    const std::string& native() const { return text_; }
+    const std::string& string() const { return text_; }
+    const char* c_str() const { return text_.c_str(); }
+    std::filesystem::path filename() const { return std::filesystem::path(text_).filename(); }
+    operator std::filesystem::path() const { return std::filesystem::path(text_); }
+    operator const std::string&() const { return text_; }  // for the streams' by-name constructors
+    bool operator==(const ResultPath& other) const = default;
+    friend bool operator==(const ResultPath& a, const std::filesystem::path& b) {
+        return std::filesystem::path(a.text_) == b;
+    }
+    friend std::ostream& operator<<(std::ostream& out, const ResultPath& path) {
+        return out << std::filesystem::path(path.text_);
+    }
+
+private:
+    std::string text_;
+};
+
 struct MatchInfo {
-    std::filesystem::path path;
+    ResultPath path;
     std::uint64_t size = 0;
     bool contentMatched = false;
     std::string snippet;
