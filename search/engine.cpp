@@ -195,13 +195,17 @@ struct SharedSearch {
         return true;
     }
 
-    void append(MatchInfo&& match) {
+    // The results of one take, appended together in their order.
+    void append(std::vector<MatchInfo>& found) {
         std::lock_guard<std::mutex> lock(resultMutex);
-        if (results.empty() || results.back().size() == kResultChunk) {
-            results.emplace_back();
-            results.back().reserve(kResultChunk);
+        for (MatchInfo& match : found) {
+            if (results.empty() || results.back().size() == kResultChunk) {
+                results.emplace_back();
+                results.back().reserve(kResultChunk);
+            }
+            results.back().push_back(std::move(match));
         }
-        results.back().push_back(std::move(match));
+        found.clear();
     }
 };
 
@@ -278,8 +282,7 @@ void search_worker(SharedSearch& shared) {
                 if (examine(shared, mine.path(i), mine.length(i), mine.folder_length(i), folders, regex, match))
                     found.push_back(std::move(match));
             }
-            for (MatchInfo& match : found) shared.append(std::move(match));
-            found.clear();
+            if (!found.empty()) shared.append(found);
         }
     } catch (...) {
         // Out of memory outside any one file: the other workers finish theirs; search_files rethrows this.
