@@ -10,7 +10,6 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
-#include <cstring>
 #include <deque>
 #include <exception>
 #include <iostream>
@@ -92,70 +91,41 @@ struct SystemPages {
 };
 using ResultChunk = std::vector<MatchInfo, SystemPages<MatchInfo>>;
 
-// Candidates in one buffer: each path followed by a NUL, with where it and its name start.
+// Candidates in one buffer, one path after another, with where each starts.
 class CandidateBatch {
 public:
-    void add(const std::string& path, std::size_t nameLength) {
-        const auto at = static_cast<std::uint32_t>(text_.size());
+    void add(const std::string& path) {
+        starts_.push_back(static_cast<std::uint32_t>(text_.size()));
         text_ += path;
-        text_ += '\0';
-        entries_.push_back({at, static_cast<std::uint32_t>(path.size() - nameLength)});
     }
     void add_from(const CandidateBatch& other, std::size_t i) {
-        const auto at = static_cast<std::uint32_t>(text_.size());
-        text_.append(other.path(i), other.length(i) + 1);
-        entries_.push_back({at, other.entries_[i].name});
+        starts_.push_back(static_cast<std::uint32_t>(text_.size()));
+        text_.append(other.path(i), other.length(i));
     }
-    std::size_t size() const { return entries_.size(); }
+    std::size_t size() const { return starts_.size(); }
     std::size_t bytes() const { return text_.size(); }
-    const char* path(std::size_t i) const { return text_.data() + entries_[i].path; }
+    const char* path(std::size_t i) const { return text_.data() + starts_[i]; }
     std::size_t length(std::size_t i) const {
-        const std::size_t end = i + 1 < entries_.size() ? entries_[i + 1].path : text_.size();
-        return end - entries_[i].path - 1;
+        return (i + 1 < starts_.size() ? starts_[i + 1] : text_.size()) - starts_[i];
     }
-    // The folder part, with its final slash: the path's first folder_length bytes.
-    std::size_t folder_length(std::size_t i) const { return entries_[i].name; }
     void clear() {
         text_.clear();
-        entries_.clear();
+        starts_.clear();
     }
 
 private:
-    struct Entry {
-        std::uint32_t path;
-        std::uint32_t name;  // offset of the name within the path
-    };
     std::string text_;
-    std::vector<Entry> entries_;
-};
-
-// The folder of the last candidate, open for those that follow it: a file is
-// then opened or queried by its name alone, not its whole path again.
-class FolderCache {
-public:
-    // The folder's descriptor, or -1 when it cannot be opened (the whole path is used then).
-    int fd_for(const char* path, std::size_t folderLength) {
-        if (!(held_ && folder_.size() == folderLength && std::memcmp(folder_.data(), path, folderLength) == 0)) {
-            folder_.assign(path, folderLength);
-            held_ = true;
-            fd_.reset(folderLength == 0 ? -1 : open_any_length(folder_, O_PATH | O_DIRECTORY | O_CLOEXEC));
-        }
-        return fd_.get();
-    }
-
-private:
-    std::string folder_;
-    bool held_ = false;
-    platform::Fd fd_;
+    std::vector<std::uint32_t> starts_;
 };
 
 // Candidates reach the workers while the walk is still going on; each is taken by exactly one worker.
 struct SharedSearch {
-    SharedSearch(const Options& o, const SearchRegex* regex, const FoldedNeedle* literal)
-        : options(o), contentRegex(regex), contentLiteral(literal),
+    SharedSearch(const Options& o, const FoldedNeedle* needle, const SearchRegex* regex, const FoldedNeedle* literal)
+        : options(o), contentNeedle(needle), contentRegex(regex), contentLiteral(literal),
           readsContent(o.useContentPattern || o.useContentRegex) {}
 
     const Options& options;
+    const FoldedNeedle* contentNeedle;   // the content text, when in use
     const SearchRegex* contentRegex;     // null when not compiled
     const FoldedNeedle* contentLiteral;  // what every match of contentRegex holds, or null
     const bool readsContent;
@@ -210,36 +180,26 @@ struct SharedSearch {
 };
 
 // The content filters on an open file: the first passing line's number and snippet.
+// needle: the content text, folded once per search; null when not in use.
 bool match_open_file(int fd, std::uint64_t size, const std::string& path, const Options& options,
-                     const SearchRegex* contentRegex, const FoldedNeedle* literal, std::string& snippet,
-                     std::uint64_t& lineNumber) {
+                     const FoldedNeedle* needle, const SearchRegex* contentRegex, const FoldedNeedle* literal,
+                     std::string& snippet, std::uint64_t& lineNumber) {
     const bool useRegex = options.useContentRegex && contentRegex && contentRegex->compiled();
-    std::optional<FoldedNeedle> needle;
-    if (options.useContentPattern) needle.emplace(options.contentPattern);
     const ScanWarning warn = [&](const std::string& what) { warn_file(what, path); };
     if (!useRegex) return needle && scan_for_needle(fd, size, *needle, warn, lineNumber, snippet);
-    return scan_for_expression(fd, size, *contentRegex, literal, needle ? &*needle : nullptr, warn, lineNumber,
-                               snippet);
+    return scan_for_expression(fd, size, *contentRegex, literal, needle, warn, lineNumber, snippet);
 }
 
 // One candidate: its size, then the content filters; false when it is dropped.
-bool examine(const SharedSearch& shared, const char* path, std::size_t length, std::size_t folderLength,
-             FolderCache& folders, const SearchRegex* regex, MatchInfo& match) {
+bool examine(const SharedSearch& shared, std::string&& path, const SearchRegex* regex, MatchInfo& match) {
     const Options& options = shared.options;
-    const int folderFd = folders.fd_for(path, folderLength);
-    const char* name = path + folderLength;
     struct stat st {};
     platform::Fd file;
     // With a content filter the file is opened anyway: its size comes from what was opened.
     if (shared.readsContent) {
-        if (folderFd >= 0) {
-            file.reset(openat(folderFd, name, O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
-            if (!file.valid() || fstat(file.get(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
-        } else {
-            file.reset(open_regular_for_reading(std::string(path, length), st));
-            if (!file.valid()) return false;
-        }
-    } else if (folderFd >= 0 ? fstatat(folderFd, name, &st, 0) != 0 : !stat_any_length(std::string(path, length), st)) {
+        file.reset(open_regular_for_reading(path, st));
+        if (!file.valid()) return false;
+    } else if (!stat_any_length(path, st)) {
         return false;
     }
     const auto size = static_cast<std::uint64_t>(st.st_size);
@@ -247,22 +207,21 @@ bool examine(const SharedSearch& shared, const char* path, std::size_t length, s
         return false;
     match.size = size;
     if (shared.readsContent) {
-        const std::string pathText(path, length);
         try {
-            if (!match_open_file(file.get(), size, pathText, options, regex, shared.contentLiteral, match.snippet,
-                                 match.firstMatchLine))
+            if (!match_open_file(file.get(), size, path, options, shared.contentNeedle, regex, shared.contentLiteral,
+                                 match.snippet, match.firstMatchLine))
                 return false;
         } catch (const std::exception& e) {
             // Whatever went wrong stays with this file.
-            warn_file(std::string("Cannot search file (") + e.what() + "), taken as not matching", pathText);
+            warn_file(std::string("Cannot search file (") + e.what() + "), taken as not matching", path);
             return false;
         } catch (...) {
-            warn_file("Cannot search file, taken as not matching", pathText);
+            warn_file("Cannot search file, taken as not matching", path);
             return false;
         }
         match.contentMatched = true;
     }
-    match.path = ResultPath(std::string(path, length));
+    match.path = ResultPath(std::move(path));
     return true;
 }
 
@@ -274,12 +233,11 @@ void search_worker(SharedSearch& shared) {
         // Content reading varies from file to file: one at a time keeps every worker busy.
         const std::size_t most = shared.readsContent ? 1 : kBatchSize;
         CandidateBatch mine;
-        FolderCache folders;
         std::vector<MatchInfo> found;
         while (shared.take(mine, most)) {
             for (std::size_t i = 0; i < mine.size(); ++i) {
                 MatchInfo match;
-                if (examine(shared, mine.path(i), mine.length(i), mine.folder_length(i), folders, regex, match))
+                if (examine(shared, std::string(mine.path(i), mine.length(i)), regex, match))
                     found.push_back(std::move(match));
             }
             if (!found.empty()) shared.append(found);
@@ -352,6 +310,8 @@ std::vector<MatchInfo> search_files(const Options& options, std::uint64_t& candi
     if (options.useFilenameRegex &&
         !compile_expression(filenameRegex, options.filenameRegex, "--regex-filename", errorLine))
         return {};
+    std::optional<FoldedNeedle> needle;
+    if (options.useContentPattern) needle.emplace(options.contentPattern);
     std::optional<FoldedNeedle> literal;
     if (options.useContentRegex) literal.emplace(required_literal(options.contentRegex));
 
@@ -360,7 +320,7 @@ std::vector<MatchInfo> search_files(const Options& options, std::uint64_t& candi
     if (options.hasThreads && options.threads != 0) wanted = options.threads;
     wanted = std::min(wanted, kMaxWorkers);
 
-    SharedSearch shared(options, options.useContentRegex ? &contentRegex : nullptr,
+    SharedSearch shared(options, needle ? &*needle : nullptr, options.useContentRegex ? &contentRegex : nullptr,
                         literal && !literal->empty() ? &*literal : nullptr);
     std::vector<std::unique_ptr<WorkerThread>> workers;
     std::exception_ptr startError;
@@ -410,7 +370,7 @@ std::vector<MatchInfo> search_files(const Options& options, std::uint64_t& candi
                 hand_on();
             if (!name_passes(entry, options, nameRegex)) return;
             if (batch.size() == 0) batchStart = std::chrono::steady_clock::now();
-            batch.add(entry.path, std::strlen(entry.name));
+            batch.add(entry.path);
             if (batch.size() >= kBatchSize || batch.bytes() >= kBatchBytes) hand_on();
         }, true);
         if (batch.size() != 0) hand_on();
@@ -450,12 +410,14 @@ bool match_file_content(const fs::path& file, const Options& options, const Sear
     struct stat st {};
     const platform::Fd fd(open_regular_for_reading(file.native(), st));
     if (!fd.valid()) return false;
+    std::optional<FoldedNeedle> needle;
+    if (options.useContentPattern) needle.emplace(options.contentPattern);
     std::optional<FoldedNeedle> literal;
     if (options.useContentRegex && contentRegex && contentRegex->compiled())
         literal.emplace(required_literal(options.contentRegex));
     const bool found = match_open_file(fd.get(), static_cast<std::uint64_t>(st.st_size), file.native(), options,
-                                       contentRegex, literal && !literal->empty() ? &*literal : nullptr, snippet,
-                                       lineNumber);
+                                       needle ? &*needle : nullptr, contentRegex,
+                                       literal && !literal->empty() ? &*literal : nullptr, snippet, lineNumber);
     if (!found) {
         snippet.clear();
         lineNumber = 0;

@@ -189,14 +189,20 @@ public:
         size -= from;
         if (ended_ || size >= capacity_) return 0;
         bool failed = false;
-        const std::size_t room = capacity_ - size;
+        std::size_t room = capacity_ - size;
+        // A file is read up to the size it had when opened and no further,
+        // which spares the read that would only find its end; a file that
+        // reports no size is read to its end.
+        const std::uint64_t read = base + size;
+        if (expected_ > 0 && read < expected_)
+            room = static_cast<std::size_t>(std::min<std::uint64_t>(room, expected_ - read));
         const ssize_t n = line_scan_read(fd_, buf + size, room, &failed);
         const std::size_t got = n > 0 ? static_cast<std::size_t>(n) : 0;
         size += got;
         if (n < 0 || failed) {
             readError = true;
             ended_ = true;
-        } else if (got < room) {
+        } else if (got < room || (expected_ > 0 && base + size >= expected_)) {
             ended_ = true;
             shrank = shrank_meanwhile();
         }
