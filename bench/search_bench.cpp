@@ -1,17 +1,15 @@
 // Times search_files beside its peers in the same run: content substring and
 // content expression against rg -l -i -uuu and grep -rli, name wildcard against
 // fdfind -u -i -g and find -iname, on real trees, on a generated tree of small
-// text files and on a generated tree of a million empty files. Each side runs
+// text files and on a generated tree of a million empty files. Each side is a
+// process of its own, timed whole with its output (ours: this program again,
+// listing what search_files returned), its peak taken by time(1). Each runs
 // once to warm the cache, then five times, alternating; the best time counts.
-// Peak memory: ours is what the search adds to the process's resident set
-// (its high-water mark restarted before each run), the peer's its whole
-// process. Both sides must list the same regular files (peers with LC_ALL=C;
-// symbolic links set aside, which the peers treat their own way).
+// Both sides must list the same regular files (peers with LC_ALL=C; symbolic
+// links set aside, which the peers treat their own way).
 // Usage: lumeno_search_bench [sections] [files, default 50000] [folder for the trees, default temp]
 //   sections: any of usr,generated,million separated by commas (default all)
 #include <fcntl.h>
-#include <malloc.h>
-#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -93,40 +91,24 @@ bool plain_regular(const std::string& path) {
     return lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
-std::uint64_t status_kib(const char* field) {
-    std::ifstream in("/proc/self/status");
-    std::string line;
-    while (std::getline(in, line))
-        if (line.rfind(field, 0) == 0) return std::stoull(line.substr(std::string(field).size()));
-    return 0;
-}
-
 struct Run {
     double seconds = 0;
     std::uint64_t peakKiB = 0;
     std::vector<std::string> listed;
 };
 
-Run engine_run(const Options& options) {
+// One side as a fresh process of its own, whole (start-up and output
+// included), under time(1) for its peak; its output read as it comes.
+Run process_run(const std::vector<std::string>& command) {
     Run run;
-    malloc_trim(0);
-    std::ofstream("/proc/self/clear_refs") << "5";  // restart the high-water mark here
-    const std::uint64_t before = status_kib("VmRSS:");
-    std::uint64_t candidates = 0;
-    std::uint32_t threads = 0;
-    double elapsed = 0;
-    const auto start = std::chrono::steady_clock::now();
-    std::vector<MatchInfo> results = search_files(options, candidates, threads, elapsed);
-    run.seconds = seconds_since(start);
-    run.peakKiB = status_kib("VmHWM:") - std::min(before, status_kib("VmHWM:"));
-    run.listed.reserve(results.size());
-    for (const MatchInfo& m : results) run.listed.push_back(m.path.string());
-    return run;
-}
-
-// The peer as its own process, so that its peak is its own; its output read as it comes.
-Run peer_run(const std::string& command) {
-    Run run;
+    char peakFile[] = "/tmp/lumeno-bench-peak-XXXXXX";
+    const int peakFd = mkstemp(peakFile);
+    if (peakFd >= 0) close(peakFd);
+    std::vector<std::string> args = {"/usr/bin/time", "-f", "%M", "-o", peakFile};
+    args.insert(args.end(), command.begin(), command.end());
+    std::vector<char*> argv;
+    for (std::string& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
     int out[2];
     if (pipe(out) != 0) return run;
     const auto start = std::chrono::steady_clock::now();
@@ -137,8 +119,8 @@ Run peer_run(const std::string& command) {
         close(out[1]);
         const int null = open("/dev/null", O_WRONLY);
         dup2(null, 2);
-        const std::string line = "LC_ALL=C exec " + command;
-        execl("/bin/sh", "sh", "-c", line.c_str(), static_cast<char*>(nullptr));
+        setenv("LC_ALL", "C", 1);
+        execv(argv[0], argv.data());
         _exit(127);
     }
     close(out[1]);
@@ -155,11 +137,44 @@ Run peer_run(const std::string& command) {
     }
     if (in) std::fclose(in);
     int status = 0;
-    struct rusage usage {};
-    if (pid > 0) wait4(pid, &status, 0, &usage);
+    if (pid > 0) waitpid(pid, &status, 0);
     run.seconds = seconds_since(start);
-    run.peakKiB = static_cast<std::uint64_t>(usage.ru_maxrss);
+    std::ifstream peak(peakFile);
+    peak >> run.peakKiB;
+    unlink(peakFile);
     return run;
+}
+
+// The engine's side: this program again, running one search and listing what it found.
+int run_one_search(int argc, char** argv) {
+    if (argc < 5) return 2;
+    const std::string kind = argv[2];
+    Options options;
+    options.rootPath = argv[3];
+    if (kind == "name") {
+        options.filenamePattern = argv[4];
+    } else if (kind == "substring") {
+        options.useContentPattern = true;
+        options.contentPattern = argv[4];
+    } else {
+        options.useContentRegex = true;
+        options.contentRegex = argv[4];
+    }
+    std::uint64_t candidates = 0;
+    std::uint32_t threads = 0;
+    double elapsed = 0;
+    const std::vector<MatchInfo> results = search_files(options, candidates, threads, elapsed);
+    std::string out;
+    for (const MatchInfo& m : results) {
+        out += m.path.string();
+        out += '\n';
+        if (out.size() > (1u << 16)) {
+            std::fwrite(out.data(), 1, out.size(), stdout);
+            out.clear();
+        }
+    }
+    std::fwrite(out.data(), 1, out.size(), stdout);
+    return 0;
 }
 
 // Compared after the timing: regular files only, "./" prefixes dropped.
@@ -182,66 +197,56 @@ double load_average() {
 }
 
 // Runs alternate between the two sides, so that both meet the same machine load.
-void compare(const std::string& what, const Options& options, const std::string& command) {
-    engine_run(options);  // warm the cache
-    peer_run(command);
+void compare(const std::string& what, const std::vector<std::string>& ours,
+             const std::vector<std::string>& peer) {
+    process_run(ours);  // warm the cache
+    process_run(peer);
     Run mine;
     Run theirs;
     mine.seconds = theirs.seconds = 1e9;
     for (int i = 0; i < 5; ++i) {
-        Run m = engine_run(options);
+        Run m = process_run(ours);
         mine.peakKiB = std::max(mine.peakKiB, m.peakKiB);
-        if (m.seconds < mine.seconds) mine = std::move(m);
-        Run t = peer_run(command);
+        if (m.seconds < mine.seconds) mine.seconds = m.seconds, mine.listed = std::move(m.listed);
+        Run t = process_run(peer);
         theirs.peakKiB = std::max(theirs.peakKiB, t.peakKiB);
-        if (t.seconds < theirs.seconds) theirs = std::move(t);
+        if (t.seconds < theirs.seconds) theirs.seconds = t.seconds, theirs.listed = std::move(t.listed);
     }
-    const std::set<std::string> ours = regular_files(mine.listed);
-    const std::set<std::string> peers = regular_files(theirs.listed);
+    const std::set<std::string> listedOurs = regular_files(mine.listed);
+    const std::set<std::string> listedPeer = regular_files(theirs.listed);
     std::size_t missing = 0;
-    for (const std::string& p : peers) missing += ours.count(p) == 0;
+    for (const std::string& p : listedPeer) missing += listedOurs.count(p) == 0;
     std::size_t extra = 0;
-    for (const std::string& p : ours) extra += peers.count(p) == 0;
-    std::printf("%-44s ours %7.3f s %4llu MB %7zu files | %-6s %7.3f s %4llu MB %7zu files | ratio %5.2f | load %4.1f | %s\n",
-                what.c_str(), mine.seconds, static_cast<unsigned long long>(mine.peakKiB >> 10), ours.size(),
-                command.substr(0, command.find(' ')).c_str(), theirs.seconds,
-                static_cast<unsigned long long>(theirs.peakKiB >> 10), peers.size(), mine.seconds / theirs.seconds,
-                load_average(),
-                missing + extra == 0 ? "same files"
-                                     : ("DIFFER: " + std::to_string(missing) + " missing, " + std::to_string(extra) +
-                                        " extra")
-                                           .c_str());
+    for (const std::string& p : listedOurs) extra += listedPeer.count(p) == 0;
+    std::printf(
+        "%-44s ours %7.3f s %4llu MB %7zu files | %-6s %7.3f s %4llu MB %7zu files | ratio %5.2f | load %4.1f | %s\n",
+        what.c_str(), mine.seconds, static_cast<unsigned long long>(mine.peakKiB >> 10), listedOurs.size(),
+        peer[0].c_str(), theirs.seconds, static_cast<unsigned long long>(theirs.peakKiB >> 10), listedPeer.size(),
+        mine.seconds / theirs.seconds, load_average(),
+        missing + extra == 0
+            ? "same files"
+            : ("DIFFER: " + std::to_string(missing) + " missing, " + std::to_string(extra) + " extra").c_str());
     std::fflush(stdout);
 }
 
-std::string quoted(const std::string& s) { return "'" + s + "'"; }
+std::string self;  // this program, which runs our side of each row
 
 void substring_row(const std::string& tree, const std::string& root, const std::string& text, bool withGrep) {
-    Options substring;
-    substring.rootPath = root;
-    substring.useContentPattern = true;
-    substring.contentPattern = text;
-    compare(tree + " substring " + text, substring, "rg -l -i -uuu -F -e " + quoted(text) + " " + quoted(root));
-    if (withGrep) compare(tree + " substring " + text, substring, "grep -rliF -e " + quoted(text) + " " + quoted(root));
+    const std::vector<std::string> ours = {self, "--run", "substring", root, text};
+    compare(tree + " substring " + text, ours, {"/usr/bin/rg", "-l", "-i", "-uuu", "-F", "-e", text, root});
+    if (withGrep) compare(tree + " substring " + text, ours, {"/usr/bin/grep", "-rliF", "-e", text, root});
 }
 
 void regex_row(const std::string& tree, const std::string& root, const std::string& expression, bool withGrep) {
-    Options regex;
-    regex.rootPath = root;
-    regex.useContentRegex = true;
-    regex.contentRegex = expression;
-    compare(tree + " regex " + expression, regex, "rg -l -i -uuu -e " + quoted(expression) + " " + quoted(root));
-    if (withGrep)
-        compare(tree + " regex " + expression, regex, "grep -rliP -e " + quoted(expression) + " " + quoted(root));
+    const std::vector<std::string> ours = {self, "--run", "regex", root, expression};
+    compare(tree + " regex " + expression, ours, {"/usr/bin/rg", "-l", "-i", "-uuu", "-e", expression, root});
+    if (withGrep) compare(tree + " regex " + expression, ours, {"/usr/bin/grep", "-rliP", "-e", expression, root});
 }
 
 void name_row(const std::string& tree, const std::string& root, const std::string& wildcard, bool withFind) {
-    Options name;
-    name.rootPath = root;
-    name.filenamePattern = wildcard;
-    compare(tree + " name " + wildcard, name, "fdfind -u -i -t f -g " + quoted(wildcard) + " " + quoted(root));
-    if (withFind)
-        compare(tree + " name " + wildcard, name, "find " + quoted(root) + " -type f -iname " + quoted(wildcard));
+    const std::vector<std::string> ours = {self, "--run", "name", root, wildcard};
+    compare(tree + " name " + wildcard, ours, {"/usr/bin/fdfind", "-u", "-i", "-t", "f", "-g", wildcard, root});
+    if (withFind) compare(tree + " name " + wildcard, ours, {"/usr/bin/find", root, "-type", "f", "-iname", wildcard});
 }
 
 bool wanted(const std::string& sections, const std::string& section) {
@@ -251,6 +256,8 @@ bool wanted(const std::string& sections, const std::string& section) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (argc > 1 && std::string(argv[1]) == "--run") return run_one_search(argc, argv);
+    self = fs::canonical("/proc/self/exe").string();
     const std::string sections = argc > 1 && std::string(argv[1]) != "all" ? argv[1] : "";
     const int files = argc > 2 ? std::atoi(argv[2]) : 50000;
     const fs::path base = argc > 3 ? fs::path(argv[3]) : fs::temp_directory_path();

@@ -470,28 +470,26 @@ bool scan_for_needle(int fd, std::uint64_t sizeWhenOpened, const FoldedNeedle& n
             continue;
         }
         number = feeds + 1;
-        // The line from its start when it may be short enough to hold whole, else from shortly before the hit.
-        const bool startHeld = lineStart >= blocks.base && hit - (lineStart - blocks.base) <= kSnippetLineMax;
-        std::size_t from = startHeld ? static_cast<std::size_t>(lineStart - blocks.base)
-                                     : std::max<std::size_t>(hit > kSnippetLead ? hit - kSnippetLead : 0,
-                                                             lineStart > blocks.base
-                                                                 ? static_cast<std::size_t>(lineStart - blocks.base)
-                                                                 : 0);
+        // Held from the line's start while the line may be short enough to
+        // hold whole, else from shortly before the hit; read on until the line
+        // ends or the snippet's bytes are all there.
+        const std::size_t lineAt = lineStart > blocks.base ? static_cast<std::size_t>(lineStart - blocks.base) : 0;
+        bool whole = lineStart >= blocks.base && hit - lineAt <= kSnippetLineMax;
+        std::size_t from = whole ? lineAt : std::max(lineAt, hit > kSnippetLead ? hit - kSnippetLead : 0);
         std::size_t at = hit;
-        // Read on until the line ends or the snippet's bytes are all there.
         for (;;) {
             const char* feed = next_feed(buf + at, blocks.size - at);
-            if (feed || blocks.size - from >= kSnippetLineMax + len || blocks.ended()) {
-                const std::size_t lineEnd = feed ? static_cast<std::size_t>(feed - buf) : blocks.size;
-                const bool whole = startHeld && lineEnd - from <= kSnippetLineMax;
-                std::size_t viewFrom = from;
-                if (!whole && hit - viewFrom > kSnippetLead) viewFrom = hit - kSnippetLead;
-                const std::size_t viewTo = std::min(lineEnd, viewFrom + kSnippetLineMax);
+            const std::size_t lineEnd = feed ? static_cast<std::size_t>(feed - buf) : blocks.size;
+            if (whole && lineEnd - from > kSnippetLineMax) {
+                whole = false;
+                from = std::max(from, hit > kSnippetLead ? hit - kSnippetLead : 0);
+            }
+            if (feed || blocks.ended() || (!whole && blocks.size - from >= kSnippetLineMax)) {
+                const std::size_t to = std::min(lineEnd, from + kSnippetLineMax);
                 if (len == 0)
-                    snippet.assign(buf + viewFrom, viewTo - viewFrom);
+                    snippet.assign(buf + from, to - from);
                 else
-                    snippet = marked(buf + viewFrom, viewTo - viewFrom, hit - viewFrom,
-                                     std::min(hit + len, viewTo) - viewFrom);
+                    snippet = marked(buf + from, to - from, hit - from, std::min(hit + len, to) - from);
                 return true;
             }
             at = blocks.size - from;
