@@ -15,6 +15,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -139,8 +140,10 @@ Run process_run(const std::vector<std::string>& command) {
     int status = 0;
     if (pid > 0) waitpid(pid, &status, 0);
     run.seconds = seconds_since(start);
+    // time(1) writes the peak last, after a line on a non-zero exit status.
     std::ifstream peak(peakFile);
-    peak >> run.peakKiB;
+    for (std::string line; std::getline(peak, line);)
+        if (!line.empty() && std::isdigit(static_cast<unsigned char>(line[0]))) run.peakKiB = std::stoull(line);
     unlink(peakFile);
     return run;
 }

@@ -150,6 +150,7 @@ struct SharedSearch {
     std::size_t frontTaken = 0;  // candidates of queue.front() already taken
     std::size_t queued = 0;      // candidates not yet taken
     std::size_t walked = 0;      // candidates ever queued
+    std::size_t working = 0;     // workers that have not returned
     bool walkDone = false;
 
     std::mutex resultMutex;
@@ -272,6 +273,10 @@ void search_worker(SharedSearch& shared) {
         std::lock_guard<std::mutex> lock(shared.resultMutex);
         if (!shared.firstError) shared.firstError = std::current_exception();
     }
+    // A walk waiting for room in the queue must not wait for workers that are gone.
+    std::lock_guard<std::mutex> lock(shared.queueMutex);
+    --shared.working;
+    shared.queueShrank.notify_one();
 }
 
 bool compile_expression(SearchRegex& out, const std::string& text, const char* what, std::string* errorLine) {
@@ -356,7 +361,17 @@ std::vector<MatchInfo> search_files(const Options& options, std::uint64_t& candi
             workers.reserve(workers.size() + 1);
             auto worker = std::make_unique<WorkerThread>();
             worker->body = [&shared] { search_worker(shared); };
-            start_worker(*worker, kWorkerStackBytes);
+            {
+                std::lock_guard<std::mutex> lock(shared.queueMutex);
+                ++shared.working;
+            }
+            try {
+                start_worker(*worker, kWorkerStackBytes);
+            } catch (...) {
+                std::lock_guard<std::mutex> lock(shared.queueMutex);
+                --shared.working;
+                throw;
+            }
             workers.push_back(std::move(worker));
         } catch (...) {
             // The workers already running share out every candidate.
@@ -374,7 +389,7 @@ std::vector<MatchInfo> search_files(const Options& options, std::uint64_t& candi
         std::size_t walked = 0;
         {
             std::unique_lock<std::mutex> lock(shared.queueMutex);
-            shared.queueShrank.wait(lock, [&] { return shared.queued < kQueuedMax || workers.empty(); });
+            shared.queueShrank.wait(lock, [&] { return shared.queued < kQueuedMax || shared.working == 0; });
             shared.queued += batch.size();
             shared.walked += batch.size();
             walked = shared.walked;

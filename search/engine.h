@@ -3,9 +3,12 @@
 #pragma once
 
 #include <cstdint>
+#include <cstring>
 #include <filesystem>
 #include <ostream>
 #include <string>
+#include <string_view>
+#include <utility>
 #include <vector>
 
 #include "expression.h"
@@ -33,32 +36,58 @@ struct Options {
     std::uint32_t threads = 0;  // 0: automatic
 };
 
-// A result's path as the walk made it, held as its text alone: a
-// std::filesystem::path keeps a parsed list of its components beside the
-// text, hundreds of bytes per result. It reads like one and converts to one.
+// A result's path as the walk made it, held as its text alone in one
+// allocation: a std::filesystem::path keeps a parsed list of its components
+// beside the text, hundreds of bytes per result. It reads like one and
+// converts to one.
 class ResultPath {
 public:
     ResultPath() = default;
-    ResultPath(std::string text) : text_(std::move(text)) {}
-    ResultPath(const char* text) : text_(text) {}
-    ResultPath(const std::filesystem::path& path) : text_(path.native()) {}
+    ResultPath(std::string_view text) { assign(text); }
+    ResultPath(const std::string& text) { assign(text); }
+    ResultPath(const char* text) { assign(text); }
+    ResultPath(const std::filesystem::path& path) { assign(path.native()); }
+    ResultPath(const ResultPath& other) { assign(other.view()); }
+    ResultPath(ResultPath&& other) noexcept : data_(std::exchange(other.data_, nullptr)) {}
+    ResultPath& operator=(ResultPath other) noexcept {
+        std::swap(data_, other.data_);
+        return *this;
+    }
+    ~ResultPath() { delete[] data_; }
 
-    const std::string& native() const { return text_; }
-    const std::string& string() const { return text_; }
-    const char* c_str() const { return text_.c_str(); }
-    std::filesystem::path filename() const { return std::filesystem::path(text_).filename(); }
-    operator std::filesystem::path() const { return std::filesystem::path(text_); }
-    operator const std::string&() const { return text_; }  // for the streams' by-name constructors
-    bool operator==(const ResultPath& other) const = default;
+    std::string_view view() const {
+        return data_ ? std::string_view(data_ + sizeof(std::size_t), length()) : std::string_view();
+    }
+    std::string native() const { return std::string(view()); }
+    std::string string() const { return std::string(view()); }
+    const char* c_str() const { return data_ ? data_ + sizeof(std::size_t) : ""; }
+    std::filesystem::path filename() const { return std::filesystem::path(view()).filename(); }
+    operator std::filesystem::path() const { return std::filesystem::path(view()); }
+    operator std::string() const { return std::string(view()); }  // for the streams' by-name constructors
+    friend bool operator==(const ResultPath& a, const ResultPath& b) { return a.view() == b.view(); }
     friend bool operator==(const ResultPath& a, const std::filesystem::path& b) {
-        return std::filesystem::path(a.text_) == b;
+        return std::filesystem::path(a.view()) == b;
     }
     friend std::ostream& operator<<(std::ostream& out, const ResultPath& path) {
-        return out << std::filesystem::path(path.text_);
+        return out << std::filesystem::path(path.view());
     }
 
 private:
-    std::string text_;
+    std::size_t length() const {
+        std::size_t n = 0;
+        std::memcpy(&n, data_, sizeof n);
+        return n;
+    }
+    // The length, the text and a NUL.
+    void assign(std::string_view text) {
+        data_ = new char[sizeof(std::size_t) + text.size() + 1];
+        const std::size_t n = text.size();
+        std::memcpy(data_, &n, sizeof n);
+        std::memcpy(data_ + sizeof n, text.data(), n);
+        data_[sizeof n + n] = '\0';
+    }
+
+    char* data_ = nullptr;
 };
 
 struct MatchInfo {
