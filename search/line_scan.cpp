@@ -294,34 +294,45 @@ std::string required_literal(const std::string& expression) {
     };
     const auto is_hex = [](char c) { return std::isxdigit(static_cast<unsigned char>(c)) != 0; };
     const auto is_alnum = [](char c) { return std::isalnum(static_cast<unsigned char>(c)) != 0; };
-    // Skips an escape's own characters after the backslash and its letter.
-    const auto skip_escape = [&](std::size_t i) {
+    // Skips an escape's own characters after the backslash and its letter;
+    // npos when they are not plainly the escape's.
+    const auto skip_escape = [&](std::size_t i) -> std::size_t {
         const char e = p[i];
         ++i;
-        const auto skip_bracketed = [&](char open, char close) {
-            if (i < n && p[i] == open) {
-                const std::size_t shut = p.find(close, i);
-                i = shut == std::string::npos ? n : shut + 1;
-                return true;
+        // {...}, <...> or '...' holding names or numbers only, or false when not there.
+        const auto skip_bracketed = [&](char open, char close, bool& bad) {
+            if (i >= n || p[i] != open) return false;
+            std::size_t j = i + 1;
+            while (j < n && p[j] != close) {
+                const char c = p[j];
+                if (!is_alnum(c) && c != '_' && c != '+' && c != '-' && c != ',' && c != '^' && c != ' ') break;
+                ++j;
             }
-            return false;
+            if (j >= n || p[j] != close) bad = true;
+            i = j + 1;
+            return true;
         };
+        bool bad = false;
         switch (e) {
             case 'c':
-                if (i < n) ++i;
+                if (i >= n || !std::isalpha(static_cast<unsigned char>(p[i]))) return std::string::npos;
+                ++i;
                 break;
             case 'x':
             case 'u':
-                if (!skip_bracketed('{', '}'))
+                if (!skip_bracketed('{', '}', bad))
                     for (int k = 0; k < (e == 'x' ? 2 : 4) && i < n && is_hex(p[i]); ++k) ++i;
+                break;
+            case 'p':
+            case 'P':  // a one-letter property name needs no braces
+                if (!skip_bracketed('{', '}', bad) && i < n) ++i;
                 break;
             case 'k':
             case 'g':
-            case 'p':
-            case 'P':
             case 'N':
             case 'o':
-                if (!skip_bracketed('{', '}') && !skip_bracketed('<', '>') && !skip_bracketed('\'', '\'')) {
+                if (!skip_bracketed('{', '}', bad) && !skip_bracketed('<', '>', bad) &&
+                    !skip_bracketed('\'', '\'', bad)) {
                     if (i < n && (p[i] == '-' || p[i] == '+')) ++i;
                     while (i < n && std::isdigit(static_cast<unsigned char>(p[i]))) ++i;
                 }
@@ -331,7 +342,7 @@ std::string required_literal(const std::string& expression) {
                     while (i < n && std::isdigit(static_cast<unsigned char>(p[i]))) ++i;
                 break;
         }
-        return i;
+        return bad ? std::string::npos : i;
     };
     // Forms whose reading is not plain enough to trust (options that change
     // how the rest reads, verbs, POSIX classes) leave no literal at all.
@@ -355,6 +366,9 @@ std::string required_literal(const std::string& expression) {
         if (c == '\\') {
             if (i + 1 >= n) return {};
             const char e = p[i + 1];
+            // Quoted text may read otherwise than the same text outside quotes,
+            // and a quote's end is no atom: a quantifier after it takes the one before.
+            if (e == 'Q' || e == 'E') return {};
             if (!is_alnum(e) && depth == 0) {
                 run += fold(e);
                 lastWasRunChar = true;
@@ -362,6 +376,7 @@ std::string required_literal(const std::string& expression) {
                 continue;
             }
             i = is_alnum(e) ? skip_escape(i + 1) : i + 2;
+            if (i == std::string::npos) return {};
             if (depth == 0) end_run();
             lastWasRunChar = false;
             continue;

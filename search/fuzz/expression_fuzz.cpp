@@ -79,6 +79,8 @@ void check_scan(const SearchRegex& regex, const std::string& pattern, const std:
     std::size_t wantEnd = 0;
     for (std::size_t i = 0; i < lines.size() && hit == lines.size(); ++i) {
         if (content && naive_find(*content, lines[i]) == std::string::npos) continue;
+        // A line without the required literal cannot match (checked above) and is never tried.
+        if (naive_find(literal.folded, lines[i]) == std::string::npos) continue;
         switch (reference.search(lines[i].data(), lines[i].size(), wantStart, wantEnd)) {
             case SearchRegex::Outcome::match:
                 hit = i;
