@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <climits>
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
@@ -204,41 +205,52 @@ bool match_open_file(int fd, std::uint64_t size, const std::string& path, const 
     return scan_for_expression(fd, size, *contentRegex, literal, needle, warn, lineNumber, snippet);
 }
 
+// A candidate's size, asked relative to its open folder when there is one.
+bool size_of(const ResultPath& path, std::size_t folderLength, int folderFd, struct stat& st) {
+    if (folderFd >= 0) return fstatat(folderFd, path.c_str() + folderLength, &st, 0) == 0;
+    if (path.view().size() < PATH_MAX) return stat(path.c_str(), &st) == 0;
+    return stat_any_length(path.string(), st);
+}
+
 // One candidate: its size, then the content filters; false when it is dropped.
 // folderFd: the candidate's folder when open, else -1.
-bool examine(const SharedSearch& shared, std::string&& path, std::size_t folderLength, int folderFd,
+bool examine(const SharedSearch& shared, std::string_view candidate, std::size_t folderLength, int folderFd,
              const SearchRegex* regex, MatchInfo& match) {
     const Options& options = shared.options;
+    const auto fits = [&](std::uint64_t size) {
+        return !(options.hasMinSize && size < options.minSizeBytes) &&
+               !(options.hasMaxSize && size > options.maxSizeBytes);
+    };
     struct stat st {};
-    platform::Fd file;
+    if (!shared.readsContent) {
+        // Without content filters nearly every candidate is a result: its path is made once, here.
+        match.path = ResultPath(candidate);
+        if (!size_of(match.path, folderLength, folderFd, st) || !fits(static_cast<std::uint64_t>(st.st_size)))
+            return false;
+        match.size = static_cast<std::uint64_t>(st.st_size);
+        return true;
+    }
     // With a content filter the file is opened anyway: its size comes from what was opened.
-    if (shared.readsContent) {
-        file.reset(open_regular_for_reading(path, st));
-        if (!file.valid()) return false;
-    } else if (folderFd >= 0 ? fstatat(folderFd, path.c_str() + folderLength, &st, 0) != 0
-                             : !stat_any_length(path, st)) {
-        return false;
-    }
+    const std::string path(candidate);
+    const platform::Fd file(open_regular_for_reading(path, st));
+    if (!file.valid()) return false;
     const auto size = static_cast<std::uint64_t>(st.st_size);
-    if ((options.hasMinSize && size < options.minSizeBytes) || (options.hasMaxSize && size > options.maxSizeBytes))
+    if (!fits(size)) return false;
+    try {
+        if (!match_open_file(file.get(), size, path, options, shared.contentNeedle, regex, shared.contentLiteral,
+                             match.snippet, match.firstMatchLine))
+            return false;
+    } catch (const std::exception& e) {
+        // Whatever went wrong stays with this file.
+        warn_file(std::string("Cannot search file (") + e.what() + "), taken as not matching", path);
         return false;
-    match.size = size;
-    if (shared.readsContent) {
-        try {
-            if (!match_open_file(file.get(), size, path, options, shared.contentNeedle, regex, shared.contentLiteral,
-                                 match.snippet, match.firstMatchLine))
-                return false;
-        } catch (const std::exception& e) {
-            // Whatever went wrong stays with this file.
-            warn_file(std::string("Cannot search file (") + e.what() + "), taken as not matching", path);
-            return false;
-        } catch (...) {
-            warn_file("Cannot search file, taken as not matching", path);
-            return false;
-        }
-        match.contentMatched = true;
+    } catch (...) {
+        warn_file("Cannot search file, taken as not matching", path);
+        return false;
     }
-    match.path = ResultPath(std::move(path));
+    match.size = size;
+    match.contentMatched = true;
+    match.path = ResultPath(path);
     return true;
 }
 
@@ -263,7 +275,8 @@ void search_worker(SharedSearch& shared) {
                             open_any_length(std::string(mine.path(i), folderLength), O_PATH | O_DIRECTORY | O_CLOEXEC));
                 }
                 MatchInfo match;
-                if (examine(shared, std::string(mine.path(i), mine.length(i)), folderLength, folder.get(), regex, match))
+                if (examine(shared, std::string_view(mine.path(i), mine.length(i)), folderLength, folder.get(), regex,
+                            match))
                     found.push_back(std::move(match));
             }
             if (!found.empty()) shared.append(found);

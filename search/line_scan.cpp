@@ -344,11 +344,11 @@ std::string required_literal(const std::string& expression) {
         }
         return bad ? std::string::npos : i;
     };
-    // Forms whose reading is not plain enough to trust (options that change
-    // how the rest reads, verbs, POSIX classes) leave no literal at all.
-    if (p.find("(*") != std::string::npos || p.find("[:") != std::string::npos ||
-        p.find("[.") != std::string::npos || p.find("[=") != std::string::npos)
-        return {};
+    // Forms whose reading is not plain enough to trust leave no literal at
+    // all: verbs, POSIX classes, quoted text (in classes too) and a quote's
+    // end, after which a quantifier takes the atom before it.
+    for (const char* form : {"(*", "[:", "[.", "[=", "\\Q", "\\E"})
+        if (p.find(form) != std::string::npos) return {};
     int depth = 0;
     bool lastWasRunChar = false;  // the run's last character is the atom just read
     for (std::size_t i = 0; i < n;) {
@@ -366,9 +366,6 @@ std::string required_literal(const std::string& expression) {
         if (c == '\\') {
             if (i + 1 >= n) return {};
             const char e = p[i + 1];
-            // Quoted text may read otherwise than the same text outside quotes,
-            // and a quote's end is no atom: a quantifier after it takes the one before.
-            if (e == 'Q' || e == 'E') return {};
             if (!is_alnum(e) && depth == 0) {
                 run += fold(e);
                 lastWasRunChar = true;
