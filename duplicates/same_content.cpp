@@ -25,19 +25,13 @@ bool take_hold() {
     return n > 0;
 }
 
-// Blocks are large for a few files and smaller when many are compared at
-// once, so that the blocks held at a time stay near kBlockBudget.
-constexpr std::size_t kMaxBlock = 1 << 18;
-constexpr std::size_t kMinBlock = 1 << 12;
-constexpr std::size_t kBlockBudget = 8 << 20;
-// Buffers of kMaxBlock each thread keeps between calls.
-constexpr std::size_t kKeptBuffers = 4;
-
-std::size_t block_for(std::size_t files, std::uint64_t left) {
-    std::size_t block = std::clamp<std::size_t>(kBlockBudget / std::max<std::size_t>(files, 1), kMinBlock, kMaxBlock);
-    block &= ~(kMinBlock - 1);
-    return static_cast<std::size_t>(std::min<std::uint64_t>(block, left));
-}
+constexpr std::size_t kBlock = 1 << 18;
+// A block step keeps the blocks of at most this many different contents of a
+// class; a block that matches the hash of one not kept is checked against
+// that file's block read again, which only many different blocks need.
+constexpr std::size_t kKeptBlocks = 32;
+// Block buffers each thread keeps between calls.
+constexpr std::size_t kThreadBuffers = 4;
 
 // A hash of a block under a key drawn once per process, so that many
 // different blocks are told apart without comparing every pair, and no set of
@@ -90,30 +84,28 @@ struct Source {
     }
 };
 
-// The buffer for the i-th class representative of a block step: the first few
-// kept per thread, the others made for this call.
+// Block buffers of a block step: the first few kept per thread, the others
+// made for this step.
 class BlockBuffers {
 public:
-    explicit BlockBuffers(std::size_t len) : len_(len) {}
     unsigned char* at(std::size_t i) {
         thread_local std::vector<std::unique_ptr<unsigned char[]>> kept;
-        if (i < kKeptBuffers) {
-            while (kept.size() <= i) kept.push_back(std::make_unique_for_overwrite<unsigned char[]>(kMaxBlock));
+        if (i < kThreadBuffers) {
+            while (kept.size() <= i) kept.push_back(std::make_unique_for_overwrite<unsigned char[]>(kBlock));
             return kept[i].get();
         }
-        while (extra_.size() <= i - kKeptBuffers)
-            extra_.push_back(std::make_unique_for_overwrite<unsigned char[]>(len_));
-        return extra_[i - kKeptBuffers].get();
+        while (extra_.size() <= i - kThreadBuffers)
+            extra_.push_back(std::make_unique_for_overwrite<unsigned char[]>(kBlock));
+        return extra_[i - kThreadBuffers].get();
     }
 
 private:
-    std::size_t len_;
     std::vector<std::unique_ptr<unsigned char[]>> extra_;
 };
 
+// Each different block of a class in one step.
 struct Representative {
-    std::size_t sub;  // index of its class among this step's
-    const unsigned char* data;
+    const unsigned char* data;  // null when not kept: its class's first member has it
     std::uint64_t hash = 0;
     bool hashed = false;
 };
@@ -175,9 +167,7 @@ private:
         for (std::uint32_t s = 0; s < sources_.size(); ++s) live[0].push_back(s);
         std::vector<std::vector<std::uint32_t>> next;
         for (std::uint64_t offset = 0; !live.empty() && offset < size_;) {
-            std::size_t count = 0;
-            for (const auto& cls : live) count += cls.size();
-            const std::size_t len = block_for(count, size_ - offset);
+            const auto len = static_cast<std::size_t>(std::min<std::uint64_t>(kBlock, size_ - offset));
             next.clear();
             for (const auto& cls : live) split_class(cls, offset, len, next);
             live.swap(next);
@@ -188,34 +178,46 @@ private:
 
     void split_class(const std::vector<std::uint32_t>& cls, std::uint64_t offset, std::size_t len,
                      std::vector<std::vector<std::uint32_t>>& next) {
-        BlockBuffers buffers(len);
+        // Buffer 0 takes a block read again for a check; kept blocks follow it.
+        BlockBuffers buffers;
+        std::size_t kept = 0;
         std::vector<Representative> reps;
         std::vector<std::vector<std::uint32_t>> subs;
         for (const std::uint32_t s : cls) {
-            unsigned char* block = buffers.at(reps.size());
+            unsigned char* block = buffers.at(1 + std::min(kept, kKeptBlocks));
             if (!read_block(sources_[s], block, len, offset)) {
-                sources_[s].alive = false;
-                sources_[s].release();
+                kill(s);
                 continue;
             }
-            const std::size_t found = find_equal(reps, block, len);
+            const std::size_t found = find_equal(reps, subs, block, len, offset, buffers.at(0));
             if (found < reps.size()) {
                 subs[found].push_back(s);
-            } else {
-                reps.push_back({subs.size(), block});
-                subs.push_back({s});
+                continue;
             }
+            Representative rep{kept < kKeptBlocks ? block : nullptr};
+            if (rep.data) ++kept;
+            if (!rep.data || reps.size() + 1 >= kHashFrom) {
+                rep.hash = quick_hash(block, len);
+                rep.hashed = true;
+            }
+            reps.push_back(rep);
+            subs.push_back({s});
         }
         for (auto& sub : subs) {
+            std::erase_if(sub, [&](std::uint32_t s) { return !sources_[s].alive; });
             for (const std::uint32_t s : sub) sources_[s].label = sub.front();
             if (sub.size() >= 2)
                 next.push_back(std::move(sub));
-            else
+            else if (sub.size() == 1)
                 sources_[sub.front()].release();
         }
     }
 
-    static std::size_t find_equal(std::vector<Representative>& reps, const unsigned char* block, std::size_t len) {
+    // The representative whose block equals `block`, or reps.size(). A block
+    // not kept is read again from its source, or, should that fail, from the
+    // next member of its class.
+    std::size_t find_equal(std::vector<Representative>& reps, const std::vector<std::vector<std::uint32_t>>& subs,
+                           const unsigned char* block, std::size_t len, std::uint64_t offset, unsigned char* again) {
         const bool hashing = reps.size() >= kHashFrom;
         const std::uint64_t hash = hashing ? quick_hash(block, len) : 0;
         for (std::size_t r = 0; r < reps.size(); ++r) {
@@ -225,9 +227,26 @@ private:
                 rep.hashed = true;
                 if (rep.hash != hash) continue;
             }
-            if (std::memcmp(rep.data, block, len) == 0) return r;
+            if (rep.data) {
+                if (std::memcmp(rep.data, block, len) == 0) return r;
+                continue;
+            }
+            for (std::size_t k = 0; k < subs[r].size(); ++k) {
+                const std::uint32_t source = subs[r][k];
+                if (!sources_[source].alive) continue;
+                if (read_block(sources_[source], again, len, offset)) {
+                    if (std::memcmp(again, block, len) == 0) return r;
+                    break;
+                }
+                kill(source);
+            }
         }
         return reps.size();
+    }
+
+    void kill(std::uint32_t s) {
+        sources_[s].alive = false;
+        sources_[s].release();
     }
 
     // Reads `len` bytes at `offset`; the last block also checks that the file

@@ -4,9 +4,11 @@
 
 #include <algorithm>
 #include <cstring>
+#include <deque>
 #include <memory>
 #include <numeric>
 #include <string>
+#include <string_view>
 
 #include "dir_walk.h"
 #include "fnv1a.h"
@@ -22,13 +24,13 @@ constexpr std::size_t kHeadBytes = 65536;
 // Files stated per job of the status stage.
 constexpr std::size_t kStatBatch = 1024;
 
-// Paths of the walk as NUL-ended texts in large shared blocks: a
+// Texts of the walk as NUL-ended strings in large shared blocks: a
 // std::string or std::filesystem::path per file would cost an allocation
 // (and parsed components) each.
-class PathStore {
+class TextStore {
 public:
-    const char* add(const std::string& path) {
-        const std::size_t need = path.size() + 1;
+    const char* add(std::string_view text) {
+        const std::size_t need = text.size() + 1;
         char* out;
         if (need > kBlock / 4) {  // a long path gets a block of its own
             blocks_.push_back(std::make_unique_for_overwrite<char[]>(need));
@@ -43,7 +45,8 @@ public:
             next_ += need;
             left_ -= need;
         }
-        std::memcpy(out, path.c_str(), need);
+        std::memcpy(out, text.data(), text.size());
+        out[text.size()] = '\0';
         return out;
     }
 
@@ -57,12 +60,49 @@ private:
 // An entry of the walk that may be a regular file, and what its status said.
 struct WalkedFile {
     enum class State : std::uint8_t { unknown, regular, size_error, other };
-    const char* path = nullptr;
-    std::uint64_t size = 0;
-    FileIdentity id;
+    const char* name = nullptr;
+    std::uint32_t folder = 0;
     bool link = false;
     State state = State::unknown;
+    std::uint64_t size = 0;
+    FileIdentity id;
 };
+
+// The walk's paths: each folder's once, and each file's name beside its folder's number.
+class WalkedPaths {
+public:
+    // The number of the folder an entry's path lies in: the path up to its last slash.
+    std::uint32_t folder_of(const std::string& path) {
+        const std::string_view parent(path.data(), path.rfind('/'));
+        // The walk goes depth first: an entry's folder is the current folder or
+        // one of its ancestors, or a folder met for the first time below them.
+        while (!ancestors_.empty()) {
+            const std::string_view top = ancestors_.back().first;
+            if (parent == top) return ancestors_.back().second;
+            if (parent.size() > top.size() && parent.starts_with(top) && parent[top.size()] == '/') break;
+            ancestors_.pop_back();
+        }
+        folders_.push_back(store_.add(parent));
+        const auto number = static_cast<std::uint32_t>(folders_.size() - 1);
+        ancestors_.emplace_back(std::string_view(folders_.back(), parent.size()), number);
+        return number;
+    }
+    const char* add_name(const std::string& path) { return store_.add(path.c_str() + path.rfind('/') + 1); }
+
+    const std::string& path_of(const WalkedFile& file, std::string& out) const {
+        out = folders_[file.folder];
+        out += '/';
+        out += file.name;
+        return out;
+    }
+
+private:
+    TextStore store_;
+    std::vector<const char*> folders_;
+    std::vector<std::pair<std::string_view, std::uint32_t>> ancestors_;
+};
+
+using WalkedFiles = std::deque<WalkedFile>;
 
 // Devices known to hold procfs or sysfs, asked once per device and thread.
 class PseudoDevices {
@@ -82,11 +122,11 @@ private:
 // Status and size, links followed: a link that leads nowhere is no regular
 // file; a regular file without a size is an error; files of procfs and sysfs
 // are passed over like anything else that is not a regular file.
-void take_status(WalkedFile& file, PseudoDevices& pseudo) {
+void take_status(WalkedFile& file, const std::string& path, PseudoDevices& pseudo) {
     struct stat st {};
-    if (!stat_any_length(file.path, st))
+    if (!stat_any_length(path, st))
         file.state = file.link ? WalkedFile::State::other : WalkedFile::State::size_error;
-    else if (!S_ISREG(st.st_mode) || pseudo.holds(st, file.path))
+    else if (!S_ISREG(st.st_mode) || pseudo.holds(st, path.c_str()))
         file.state = WalkedFile::State::other;
     else {
         file.state = WalkedFile::State::regular;
@@ -95,35 +135,37 @@ void take_status(WalkedFile& file, PseudoDevices& pseudo) {
     }
 }
 
-// The regular files under root in walk order, with their sizes and
-// identities. The walk passes over folders it may not enter and ends quietly
-// at any other error of a folder, keeping what came before.
-std::vector<WalkedFile> walk_regular_files(const std::string& root, unsigned workers, PathStore& store,
-                                           DuplicateStats& stats) {
-    std::vector<WalkedFile> files;
+// The entries under root that may be regular files, in walk order, with the
+// sizes and identities of those that are. The walk passes over folders it may
+// not enter and ends quietly at any other error of a folder, keeping what came
+// before.
+void walk_regular_files(const std::string& root, unsigned workers, WalkedPaths& paths, WalkedFiles& files,
+                        DuplicateStats& stats) {
+    // Folders are listed on this thread: beside the reading the listings are
+    // quick, and helpers listing ahead would hold many entries at once.
     walk_directory(
         root, true,
         [&](const WalkEntry& entry) {
             if (entry.kind != WalkEntry::Kind::regular && entry.kind != WalkEntry::Kind::symlink) return;
             WalkedFile file;
-            file.path = store.add(entry.path);
+            file.folder = paths.folder_of(entry.path);
+            file.name = paths.add_name(entry.path);
             file.link = entry.kind == WalkEntry::Kind::symlink;
             files.push_back(file);
         },
-        workers > 1, WalkPolicy{true});
+        false, WalkPolicy{true});
 
     std::vector<PseudoDevices> pseudo(workers);
     run_on_workers((files.size() + kStatBatch - 1) / kStatBatch, workers, [&](std::size_t batch, unsigned worker) {
         const std::size_t end = std::min(files.size(), (batch + 1) * kStatBatch);
-        for (std::size_t i = batch * kStatBatch; i < end; ++i) take_status(files[i], pseudo[worker]);
+        std::string path;
+        for (std::size_t i = batch * kStatBatch; i < end; ++i)
+            take_status(files[i], paths.path_of(files[i], path), pseudo[worker]);
     });
     for (const WalkedFile& file : files) {
         if (file.state == WalkedFile::State::regular) ++stats.files_scanned;
         if (file.state == WalkedFile::State::size_error) ++stats.files_with_errors;
     }
-    std::erase_if(files, [](const WalkedFile& f) { return f.state != WalkedFile::State::regular; });
-    files.shrink_to_fit();
-    return files;
 }
 
 // One distinct file among the candidates: the paths that lead to it are
@@ -149,15 +191,28 @@ struct Candidates {
 };
 
 // Files that share their size with another path, grouped by identity.
-Candidates same_size_files(const std::vector<WalkedFile>& files, DuplicateStats& stats) {
-    std::vector<std::size_t> order(files.size());
-    std::iota(order.begin(), order.end(), std::size_t{0});
+Candidates same_size_files(const WalkedFiles& files, DuplicateStats& stats) {
+    std::vector<std::size_t> order;
+    for (std::size_t i = 0; i < files.size(); ++i)
+        if (files[i].state == WalkedFile::State::regular) order.push_back(i);
     std::sort(order.begin(), order.end(), [&](std::size_t x, std::size_t y) {
         if (files[x].size != files[y].size) return files[x].size < files[y].size;
         if (files[x].id != files[y].id) return files[x].id < files[y].id;
         return x < y;
     });
+    // Sized exactly before filling: these tables are the scan's largest.
+    std::size_t members = 0;
+    std::size_t identities = 0;
+    for (std::size_t first = 0, last = 0; first < order.size(); first = last) {
+        for (last = first + 1; last < order.size() && files[order[last]].size == files[order[first]].size;) ++last;
+        if (last - first < 2) continue;
+        members += last - first;
+        for (std::size_t k = first; k < last; ++k)
+            identities += k == first || files[order[k]].id != files[order[k - 1]].id;
+    }
     Candidates out;
+    out.members.reserve(members);
+    out.identities.reserve(identities);
     for (std::size_t first = 0, last = 0; first < order.size(); first = last) {
         const std::uint64_t size = files[order[first]].size;
         for (last = first + 1; last < order.size() && files[order[last]].size == size;) ++last;
@@ -182,11 +237,12 @@ Candidates same_size_files(const std::vector<WalkedFile>& files, DuplicateStats&
 
 // Opens an identity through the first of its live paths that still leads to
 // it; the paths that do not are counted among the failed.
-platform::Fd open_identity(Identity& identity, const std::vector<std::size_t>& members,
-                           const std::vector<WalkedFile>& files) {
+platform::Fd open_identity(Identity& identity, const std::vector<std::size_t>& members, const WalkedFiles& files,
+                           const WalkedPaths& paths) {
+    std::string path;
     for (; identity.alive(); ++identity.failed) {
         const WalkedFile& file = files[members[identity.first + identity.failed]];
-        platform::Fd fd = reopen_content(file.path, identity.id, identity.size);
+        platform::Fd fd = reopen_content(paths.path_of(file, path).c_str(), identity.id, identity.size);
         if (fd) return fd;
     }
     return {};
@@ -195,8 +251,8 @@ platform::Fd open_identity(Identity& identity, const std::vector<std::size_t>& m
 // Hashes up to `until`; a file that fails to read there, or changed size once
 // read to its end, fails for every path that leads to it.
 void hash_identity(Identity& identity, std::uint64_t until, const std::vector<std::size_t>& members,
-                   const std::vector<WalkedFile>& files, std::vector<unsigned char>& buffer) {
-    const platform::Fd fd = open_identity(identity, members, files);
+                   const WalkedFiles& files, const WalkedPaths& paths, std::vector<unsigned char>& buffer) {
+    const platform::Fd fd = open_identity(identity, members, files, paths);
     if (!fd || identity.alone) return;
     const bool read = fnv1a_read(fd.get(), until, identity.hash, buffer) &&
                       (until < identity.size || still_of_size(fd.get(), identity.size));
@@ -241,24 +297,26 @@ void add_identity_group(const Identity& identity, const Candidates& c, std::vect
 
 // Splits one bucket of equal size and hash into groups of byte-equal files,
 // reading each distinct file once, all together.
-std::vector<Group> confirm_bucket(const Candidates& c, const std::vector<WalkedFile>& files, const std::size_t* ids,
-                                  std::size_t count) {
-    std::vector<std::size_t> paths;
+std::vector<Group> confirm_bucket(const Candidates& c, const WalkedFiles& files, const WalkedPaths& paths,
+                                  const std::size_t* ids, std::size_t count) {
+    std::vector<std::size_t> members;
     for (std::size_t k = 0; k < count; ++k) {
         const Identity& identity = c.identities[ids[k]];
         for (std::size_t m = identity.first + identity.failed; m < identity.first + identity.count; ++m)
-            paths.push_back(c.members[m]);
+            members.push_back(c.members[m]);
     }
-    std::sort(paths.begin(), paths.end());
+    std::sort(members.begin(), members.end());
+    std::vector<std::string> texts(members.size());
     std::vector<ContentFile> content;
-    content.reserve(paths.size());
-    for (const std::size_t p : paths) content.push_back({files[p].path, files[p].id});
+    content.reserve(members.size());
+    for (std::size_t k = 0; k < members.size(); ++k)
+        content.push_back({paths.path_of(files[members[k]], texts[k]).c_str(), files[members[k]].id});
     const std::vector<std::uint32_t> classes = split_by_content(content, c.identities[ids[0]].size);
     std::vector<Group> groups;
-    for (std::size_t k = 0; k < paths.size(); ++k) {
+    for (std::size_t k = 0; k < members.size(); ++k) {
         if (classes[k] == kUnreadable) continue;
         if (classes[k] >= groups.size()) groups.resize(classes[k] + 1);
-        groups[classes[k]].push_back(paths[k]);
+        groups[classes[k]].push_back(members[k]);
     }
     std::erase_if(groups, [](const Group& g) { return g.size() < 2; });
     return groups;
@@ -271,10 +329,10 @@ DuplicateGroups find_duplicates(const fs::path& root, DuplicateStats& stats) {
 
 DuplicateGroups find_duplicates(const fs::path& root, DuplicateStats& stats, unsigned workers) {
     workers = std::max(1u, workers);
-    PathStore store;
-    std::vector<WalkedFile> files;
+    WalkedPaths paths;
+    WalkedFiles files;
     try {
-        files = walk_regular_files(root.native(), workers, store, stats);
+        walk_regular_files(root.native(), workers, paths, files, stats);
     } catch (...) {
         // Running out of memory while walking ends the walk like any other error.
     }
@@ -285,7 +343,7 @@ DuplicateGroups find_duplicates(const fs::path& root, DuplicateStats& stats, uns
     std::vector<std::vector<unsigned char>> scratch(workers);
     run_on_workers(c.identities.size(), workers, [&](std::size_t i, unsigned worker) {
         hash_identity(c.identities[i], std::min<std::uint64_t>(c.identities[i].size, kHeadBytes), c.members, files,
-                      scratch[worker]);
+                      paths, scratch[worker]);
     });
     std::vector<std::size_t> order;
     for (std::size_t i = 0; i < c.identities.size(); ++i) {
@@ -317,7 +375,7 @@ DuplicateGroups find_duplicates(const fs::path& root, DuplicateStats& stats, uns
     for (std::size_t k = 0; k < unfinished.size(); ++k) failed_at_head[k] = c.identities[unfinished[k]].failed;
     run_on_workers(unfinished.size(), workers, [&](std::size_t k, unsigned worker) {
         Identity& identity = c.identities[unfinished[k]];
-        hash_identity(identity, identity.size, c.members, files, scratch[worker]);
+        hash_identity(identity, identity.size, c.members, files, paths, scratch[worker]);
     });
     scratch.clear();
     for (std::size_t k = 0; k < unfinished.size(); ++k)
@@ -340,22 +398,38 @@ DuplicateGroups find_duplicates(const fs::path& root, DuplicateStats& stats, uns
     });
     std::vector<std::vector<Group>> found(buckets.size());
     run_on_workers(buckets.size(), workers, [&](std::size_t b, unsigned) {
-        found[b] = confirm_bucket(c, files, &order[buckets[b].first], buckets[b].second);
+        found[b] = confirm_bucket(c, files, paths, &order[buckets[b].first], buckets[b].second);
     });
     for (auto& bucket_groups : found)
         for (Group& group : bucket_groups) groups.push_back(std::move(group));
+    found = {};
+    c = {};
 
     // Groups in the walk order of their first members: the same on every run and for every thread count.
     std::sort(groups.begin(), groups.end(), [](const Group& x, const Group& y) { return x.front() < y.front(); });
+    // The paths, every one parsed into its parts, are the largest part of the
+    // result: what only the scan needed goes first.
+    std::vector<std::pair<std::uint32_t, const char*>> where;
+    for (const Group& members : groups)
+        for (const std::size_t file : members) where.emplace_back(files[file].folder, files[file].name);
+    files = {};
     DuplicateGroups result;
     result.reserve(groups.size());
-    for (const Group& members : groups) {
+    std::string path;
+    std::size_t next = 0;
+    for (Group& members : groups) {
         std::vector<fs::path> group;
         group.reserve(members.size());
-        for (const std::size_t file : members) group.emplace_back(files[file].path);
+        for (std::size_t k = 0; k < members.size(); ++k, ++next) {
+            WalkedFile file;
+            file.folder = where[next].first;
+            file.name = where[next].second;
+            group.emplace_back(paths.path_of(file, path));
+        }
         ++stats.duplicate_groups;
         stats.duplicate_files += group.size();
         result.push_back(std::move(group));
+        members = {};
     }
     return result;
 }

@@ -208,17 +208,6 @@ void walk_open_folder(DIR* dir, const std::string& path, bool recursive,
     }
 }
 
-// The same, false when an error ended the walk under the policy.
-bool walk_until_stopped(DIR* dir, const std::string& path, bool recursive,
-                        const std::function<void(const WalkEntry&)>& visit, std::size_t maxHeld, bool stopOnError) {
-    try {
-        walk_open_folder(dir, path, recursive, visit, maxHeld, stopOnError);
-    } catch (const WalkStopped&) {
-        return false;
-    }
-    return true;
-}
-
 // A folder walked by a helper into a list of entries that the calling thread
 // then visits in order. Folders near the root only have their own listing read:
 // each subfolder there becomes a subtree of its own, so that one large subtree
@@ -258,7 +247,7 @@ DIR* open_subtree(const Subtree& subtree, int rootFd) {
 
 class SubtreeHelpers {
 public:
-    SubtreeHelpers(int rootFd, bool stopOnError) : rootFd_(rootFd), stopOnError_(stopOnError) {
+    explicit SubtreeHelpers(int rootFd) : rootFd_(rootFd) {
         const unsigned cores = std::thread::hardware_concurrency();
         const unsigned helpers = std::clamp(cores, 4u, kMaxHelpers);
         maxHeld_ = kHelperDescriptors / helpers;
@@ -309,7 +298,6 @@ public:
     }
 
     int root_fd() const { return rootFd_; }
-    bool stop_on_error() const { return stopOnError_; }
 
 private:
     // Walked entries wait in batches; a helper far ahead of the visits waits for room.
@@ -350,10 +338,8 @@ private:
         DIR* dir = open_subtree(subtree, rootFd_);
         const bool split = subtree.depth < kSplitDepth;
         std::uint32_t index = 0;
-        // What was walked before an error that ends the walk is still handed on.
-        bool whole = dir || !ends_walk(stopOnError_, errno);
         if (dir) {
-            whole = walk_until_stopped(
+            walk_open_folder(
                 dir, subtree.path, !split,
                 [&](const WalkEntry& entry) {
                     Walked w;
@@ -370,10 +356,9 @@ private:
                     batch.push_back(std::move(w));
                     if (batch.size() == kBatch) hand_on(subtree, batch);
                 },
-                maxHeld_, stopOnError_);
+                maxHeld_);
         }
         hand_on(subtree, batch);
-        if (!whole) throw WalkStopped{};
     }
 
     void run() {
@@ -394,7 +379,6 @@ private:
     }
 
     int rootFd_;
-    bool stopOnError_;
     std::size_t maxHeld_ = kMaxHeld;
     std::mutex poolMutex_;
     std::condition_variable queued_;
@@ -439,18 +423,14 @@ void visit_walked(SubtreeHelpers& helpers, Subtree& subtree, const std::function
 // A subtree no helper has started is walked on the calling thread, whole.
 void visit_subtree(SubtreeHelpers& helpers, Subtree& subtree, const std::function<void(const WalkEntry&)>& visit) {
     if (helpers.take(subtree)) {
-        if (DIR* dir = open_subtree(subtree, helpers.root_fd()))
-            walk_open_folder(dir, subtree.path, true, visit, kMaxHeld, helpers.stop_on_error());
-        else if (ends_walk(helpers.stop_on_error(), errno))
-            throw WalkStopped{};
+        if (DIR* dir = open_subtree(subtree, helpers.root_fd())) walk_open_folder(dir, subtree.path, true, visit);
     } else {
         visit_walked(helpers, subtree, visit);
     }
 }
 
 // The root's own entries on the calling thread; each subfolder's entries from a helper.
-void walk_in_parallel(DIR* rootDir, const std::string& root, const std::function<void(const WalkEntry&)>& visit,
-                      bool stopOnError) {
+void walk_in_parallel(DIR* rootDir, const std::string& root, const std::function<void(const WalkEntry&)>& visit) {
     struct RootEntry {
         std::string name;
         WalkEntry::Kind kind;
@@ -458,12 +438,11 @@ void walk_in_parallel(DIR* rootDir, const std::string& root, const std::function
     std::vector<RootEntry> entries;
     const int rootFd = dirfd(rootDir);
     try {
-        for (errno = 0; const dirent* e = readdir(rootDir); errno = 0) {
+        while (const dirent* e = readdir(rootDir)) {
             if (std::strcmp(e->d_name, ".") == 0 || std::strcmp(e->d_name, "..") == 0) continue;
             entries.push_back({e->d_name, kind_of(*e, rootFd)});
         }
-        const bool listingCut = ends_walk(stopOnError, errno);
-        SubtreeHelpers helpers(rootFd, stopOnError);
+        SubtreeHelpers helpers(rootFd);
         std::vector<Subtree*> subtrees;
         for (std::uint32_t i = 0; i < entries.size(); ++i)
             if (entries[i].kind == WalkEntry::Kind::directory)
@@ -479,7 +458,6 @@ void walk_in_parallel(DIR* rootDir, const std::string& root, const std::function
             visit(entry);
             if (e.kind == WalkEntry::Kind::directory) visit_subtree(helpers, *subtrees[next++], visit);
         }
-        if (listingCut) throw WalkStopped{};
     } catch (...) {
         closedir(rootDir);
         throw;
@@ -498,11 +476,13 @@ bool walk_directory(const std::string& root, bool recursive, const std::function
         close(rootFd);
         return false;
     }
+    // A walk that stops at its first error runs on the calling thread, where the error's place in the walk is plain.
+    if (recursive && inParallel && !policy.stopOnError) {
+        walk_in_parallel(dir, root, visit);
+        return true;
+    }
     try {
-        if (recursive && inParallel)
-            walk_in_parallel(dir, root, visit, policy.stopOnError);
-        else
-            walk_open_folder(dir, root, recursive, visit, kMaxHeld, policy.stopOnError);
+        walk_open_folder(dir, root, recursive, visit, kMaxHeld, policy.stopOnError);
     } catch (const WalkStopped&) {
         return false;
     }

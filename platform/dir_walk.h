@@ -24,7 +24,8 @@ struct WalkPolicy {
     // false: such a folder loses only its own entries. true: only a folder that
     // may not be entered (permission denied) is passed over; any other failure
     // to open or read a folder ends the whole walk at that point, as a recursive
-    // directory iteration ends at its first error.
+    // directory iteration ends at its first error. Such a walk runs on the
+    // calling thread alone.
     bool stopOnError = false;
 };
 

@@ -521,13 +521,13 @@ TEST(DuplicateScan, OneFileByManyPathsIsReadOnce) {
 }
 
 // Files of one size and one FNV-1a hash but different bytes (chained real
-// collisions, equal beyond the first 64 KiB) are told apart; copies among them
-// are grouped.
+// collisions, equal beyond the first 64 KiB; more different blocks than one
+// step of the comparison keeps) are told apart; copies among them are grouped.
 TEST(DuplicateScan, MulticollisionIsToldApartByBytes) {
-    const std::vector<std::string> contents = fnv1a_multicollision(4, std::string(70000, 't'));
+    const std::vector<std::string> contents = fnv1a_multicollision(6, std::string(70000, 't'));
     for (const std::string& c : contents)
         ASSERT_EQ(fnv1a_buffer(c.data(), c.size()), fnv1a_buffer(contents[0].data(), contents[0].size()));
-    ASSERT_EQ(std::set<std::string>(contents.begin(), contents.end()).size(), 16u);
+    ASSERT_EQ(std::set<std::string>(contents.begin(), contents.end()).size(), 64u);
     TempTree tree;
     std::set<std::set<fs::path>> expected;
     for (std::size_t i = 0; i < contents.size(); ++i) {
@@ -537,7 +537,7 @@ TEST(DuplicateScan, MulticollisionIsToldApartByBytes) {
     for (unsigned workers : {1u, 4u}) {
         DuplicateStats stats;
         const auto groups = find_duplicates(tree.root(), stats, workers);
-        expect_stats(stats, 22, 0, 22, 6, 12);
+        expect_stats(stats, 86, 0, 86, 22, 44);
         std::set<std::set<fs::path>> found;
         for (const auto& group : groups) found.insert(as_set(group));
         EXPECT_EQ(found, expected) << workers << " workers";
