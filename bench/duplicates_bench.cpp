@@ -276,8 +276,8 @@ bool make_system_view(const fs::path& view, const std::vector<std::string>& skip
 
 // Buckets of 2^K different files of one size and one hash, K = 8, 9, 10: the
 // time should double with the bucket's bytes, not grow fourfold.
-void multicollision_rows(const std::string& self) {
-    std::printf("\nmulticollision buckets: 2^K files of 1 MiB, one size, one FNV-1a hash, no two equal\n");
+void multicollision_rows(const std::string& self, int runs) {
+    std::printf("\nmulticollision buckets: 2^K files of 1 MiB, one size, one FNV-1a hash, no two equal (medians)\n");
     print_load();
     double previous = 0;
     for (std::size_t k = 8; k <= 10; ++k) {
@@ -290,14 +290,23 @@ void multicollision_rows(const std::string& self) {
         const std::string tail = random_bytes(rng, (1 << 20) - contents[0].size());
         for (std::size_t i = 0; i < contents.size(); ++i) write_file(tree / numbered("c", i), contents[i] + tail);
         run_process({self, "--scan", tree.string()});  // warms the page cache
-        const Run ours = run_process({self, "--scan", tree.string()});
-        const Run jdupes = have_program("jdupes") ? run_process({"jdupes", "-q", "-r", "-H", tree.string()}) : Run{};
-        std::printf("  K=%zu: %4zu files, %5.0f MiB: ours %6.3f s (%zu groups)", k, contents.size(),
-                    static_cast<double>(contents.size()), ours.seconds, ours.groups.size());
-        if (previous > 0) std::printf(", %.2f times the bucket half its size", ours.seconds / previous);
-        if (jdupes.seconds > 0) std::printf("; jdupes %6.3f s", jdupes.seconds);
+        std::vector<double> ours;
+        std::vector<double> jdupes;
+        std::size_t groups = 0;
+        for (int r = 0; r < runs; ++r) {
+            const Run run = run_process({self, "--scan", tree.string()});
+            ours.push_back(run.seconds);
+            groups = run.groups.size();
+            if (have_program("jdupes"))
+                jdupes.push_back(run_process({"jdupes", "-q", "-r", "-H", tree.string()}).seconds);
+        }
+        const double seconds = median(ours);
+        std::printf("  K=%zu: %4zu files, %5zu MiB: ours %6.3f s (%zu groups)", k, contents.size(), contents.size(),
+                    seconds, groups);
+        if (previous > 0) std::printf(", %.2f times the bucket half its size", seconds / previous);
+        if (!jdupes.empty()) std::printf("; jdupes %6.3f s", median(jdupes));
         std::printf("\n");
-        previous = ours.seconds;
+        previous = seconds;
         fs::remove_all(tree);
     }
     print_load();
@@ -315,6 +324,7 @@ int main(int argc, char** argv) {
             runs = std::stoi(argv[i]);
     }
     const std::string self = fs::read_symlink("/proc/self/exe").string();
+    std::setvbuf(stdout, nullptr, _IOLBF, 0);
 
     const fs::path generated =
         fs::temp_directory_path() / numbered("gemmit-bench-", static_cast<std::size_t>(::getpid()));
@@ -335,6 +345,6 @@ int main(int argc, char** argv) {
     ::umount2(view.c_str(), MNT_DETACH);
     fs::remove(view);
 
-    multicollision_rows(self);
+    multicollision_rows(self, runs);
     return agree ? 0 : 1;
 }

@@ -4,13 +4,9 @@
 
 #include <fcntl.h>
 #include <grp.h>
-#include <poll.h>
-#include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
-
-#include <chrono>
 
 #include <cstdlib>
 #include <fstream>
@@ -133,66 +129,15 @@ ScanOutcome scan_unprivileged(const fs::path& root, unsigned workers) {
     return deserialize(child.out);
 }
 
-BoundedChild run_in_child_within(const std::function<std::string()>& body, int seconds) {
-    BoundedChild result;
-    int fds[2];
-    if (::pipe2(fds, O_CLOEXEC) != 0) return result;
-    const pid_t child = ::fork();
-    if (child < 0) {
-        ::close(fds[0]);
-        ::close(fds[1]);
-        return result;
-    }
-    if (child == 0) {
-        ::close(fds[0]);
-        std::string out;
-        try {
-            out = body();
-        } catch (const std::exception& e) {
-            out = std::string("exception: ") + e.what();
-        }
-        for (std::size_t done = 0; done < out.size();) {
-            const ssize_t n = ::write(fds[1], out.data() + done, out.size() - done);
-            if (n <= 0) ::_exit(4);
-            done += static_cast<std::size_t>(n);
-        }
-        ::_exit(0);
-    }
-    ::close(fds[1]);
-    // One deadline for the whole run, however the child trickles its output.
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
-    bool timed_out = false;
-    char buffer[4096];
-    for (;;) {
-        const auto left =
-            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-        pollfd p{fds[0], POLLIN, 0};
-        if (left.count() <= 0 || ::poll(&p, 1, static_cast<int>(left.count())) == 0) {
-            timed_out = true;
-            break;
-        }
-        const ssize_t n = ::read(fds[0], buffer, sizeof buffer);
-        if (n <= 0) break;
-        result.out.append(buffer, static_cast<std::size_t>(n));
-    }
-    ::close(fds[0]);
-    if (timed_out) ::kill(child, SIGKILL);
-    int status = 0;
-    ::waitpid(child, &status, 0);
-    if (!timed_out) result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    return result;
-}
-
-bool scan_within(const fs::path& root, unsigned workers, int seconds, ScanOutcome& outcome,
+bool scan_within(const fs::path& root, unsigned workers, unsigned seconds, ScanOutcome& outcome,
                  const std::function<void()>& prepare) {
-    const BoundedChild child = run_in_child_within(
-        [&]() -> std::string {
-            if (prepare) prepare();
-            ScanOutcome own;
-            own.groups = scan(root, own.stats, workers);
-            return serialize(own);
-        },
-        seconds);
+    const ChildResult child = run_in_child([&]() -> std::string {
+        ::alarm(seconds);  // a scan that hangs ends the child, not the test run
+        if (prepare) prepare();
+        ScanOutcome own;
+        own.groups = scan(root, own.stats, workers);
+        return serialize(own);
+    });
     if (child.status != 0) return false;
     outcome = deserialize(child.out);
     return true;

@@ -41,17 +41,10 @@ struct ScanOutcome {
 ScanOutcome scan_unprivileged(const std::filesystem::path& root, unsigned workers = 0);
 
 // find_duplicates in a forked child given `seconds` to finish: false when it
-// had to be killed. `prepare` runs in the child first.
-bool scan_within(const std::filesystem::path& root, unsigned workers, int seconds, ScanOutcome& outcome,
+// did not. `prepare` runs in the child first.
+bool scan_within(const std::filesystem::path& root, unsigned workers, unsigned seconds, ScanOutcome& outcome,
                  const std::function<void()>& prepare = {});
 
 // A scan outcome as text and back, for scans run in another process.
 std::string serialize(const ScanOutcome& outcome);
 ScanOutcome deserialize(const std::string& text);
-
-// Runs body in a forked child for at most `seconds`; status -1 when it had to be killed.
-struct BoundedChild {
-    int status = -1;
-    std::string out;
-};
-BoundedChild run_in_child_within(const std::function<std::string()>& body, int seconds);
