@@ -296,10 +296,11 @@ platform::Fd open_content(const char* path, FileIdentity& id, std::uint64_t& siz
 }
 
 platform::Fd reopen_content(const char* path, const FileIdentity& id, std::uint64_t size) {
-    FileIdentity now;
-    std::uint64_t now_size = 0;
-    platform::Fd fd = open_content(path, now, now_size);
-    if (fd && (now != id || now_size != size)) fd.reset();
+    if (before_content_open) before_content_open(path);
+    // The file was found off procfs and sysfs: being it again is enough.
+    struct stat st {};
+    platform::Fd fd(open_regular_for_reading(path, st, true));
+    if (fd && (identity_of(st) != id || static_cast<std::uint64_t>(st.st_size) != size)) fd.reset();
     return fd;
 }
 

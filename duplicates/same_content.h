@@ -28,8 +28,8 @@ FileIdentity identity_of(const struct stat& st);
 // are not their contents, give an invalid descriptor.
 platform::Fd open_content(const char* path, FileIdentity& id, std::uint64_t& size);
 
-// Opens `path` again when it still leads to the file `id` of `size` bytes;
-// an invalid descriptor otherwise.
+// Opens `path` again when it still leads to the file `id` of `size` bytes
+// (found earlier as open_content finds files); an invalid descriptor otherwise.
 platform::Fd reopen_content(const char* path, const FileIdentity& id, std::uint64_t size);
 
 // Whether the open file still has `size` bytes: one that changed size while it

@@ -20,9 +20,7 @@ namespace fs = std::filesystem;
 namespace {
 // Bytes hashed from each candidate before deciding whether the rest is worth
 // hashing: a file whose head no other file of its size shares has no twin.
-constexpr std::size_t kHeadBytes = 65536;
-// Files stated per job of the status stage.
-constexpr std::size_t kStatBatch = 1024;
+constexpr std::size_t kHeadBytes = 4096;
 
 // Texts of the walk as NUL-ended strings in large shared blocks: a
 // std::string or std::filesystem::path per file would cost an allocation
@@ -57,13 +55,10 @@ private:
     std::size_t left_ = 0;
 };
 
-// An entry of the walk that may be a regular file, and what its status said.
+// A regular file of the walk.
 struct WalkedFile {
-    enum class State : std::uint8_t { unknown, regular, size_error, other };
     const char* name = nullptr;
     std::uint32_t folder = 0;
-    bool link = false;
-    State state = State::unknown;
     std::uint64_t size = 0;
     FileIdentity id;
 };
@@ -104,10 +99,10 @@ private:
 
 using WalkedFiles = std::deque<WalkedFile>;
 
-// Devices known to hold procfs or sysfs, asked once per device and thread.
+// Devices known to hold procfs or sysfs, asked once per device.
 class PseudoDevices {
 public:
-    bool holds(const struct stat& st, const char* path) {
+    bool holds(const struct stat& st, const std::string& path) {
         for (const auto& [device, pseudo] : known_)
             if (device == st.st_dev) return pseudo;
         const bool pseudo = on_pseudo_file_system(path);
@@ -119,53 +114,35 @@ private:
     std::vector<std::pair<dev_t, bool>> known_;
 };
 
-// Status and size, links followed: a link that leads nowhere is no regular
-// file; a regular file without a size is an error; files of procfs and sysfs
-// are passed over like anything else that is not a regular file.
-void take_status(WalkedFile& file, const std::string& path, PseudoDevices& pseudo) {
-    struct stat st {};
-    if (!stat_any_length(path, st))
-        file.state = file.link ? WalkedFile::State::other : WalkedFile::State::size_error;
-    else if (!S_ISREG(st.st_mode) || pseudo.holds(st, path.c_str()))
-        file.state = WalkedFile::State::other;
-    else {
-        file.state = WalkedFile::State::regular;
-        file.size = static_cast<std::uint64_t>(st.st_size);
-        file.id = identity_of(st);
-    }
-}
-
-// The entries under root that may be regular files, in walk order, with the
-// sizes and identities of those that are. The walk passes over folders it may
-// not enter and ends quietly at any other error of a folder, keeping what came
-// before.
-void walk_regular_files(const std::string& root, unsigned workers, WalkedPaths& paths, WalkedFiles& files,
-                        DuplicateStats& stats) {
-    // Folders are listed on this thread: beside the reading the listings are
-    // quick, and helpers listing ahead would hold many entries at once.
+// The regular files under root in walk order, with their sizes and
+// identities (status and size in one query, links followed). A link that
+// leads nowhere is no regular file; a regular file without a size is an
+// error; files of procfs and sysfs are passed over like anything else that is
+// not a regular file. The walk passes over folders it may not enter and ends
+// quietly at any other error of a folder, keeping what came before.
+void walk_regular_files(const std::string& root, WalkedPaths& paths, WalkedFiles& files, DuplicateStats& stats) {
+    PseudoDevices pseudo;
+    // One thread lists the folders, each asked about relative to its open
+    // folder: helpers listing ahead would hold many entries at once.
     walk_directory(
         root, true,
         [&](const WalkEntry& entry) {
             if (entry.kind != WalkEntry::Kind::regular && entry.kind != WalkEntry::Kind::symlink) return;
+            struct stat st {};
+            if (::fstatat(entry.folderFd, entry.name, &st, 0) != 0) {
+                if (entry.kind == WalkEntry::Kind::regular) ++stats.files_with_errors;
+                return;
+            }
+            if (!S_ISREG(st.st_mode) || pseudo.holds(st, entry.path)) return;
             WalkedFile file;
             file.folder = paths.folder_of(entry.path);
             file.name = paths.add_name(entry.path);
-            file.link = entry.kind == WalkEntry::Kind::symlink;
+            file.size = static_cast<std::uint64_t>(st.st_size);
+            file.id = identity_of(st);
             files.push_back(file);
+            ++stats.files_scanned;
         },
         false, WalkPolicy{true});
-
-    std::vector<PseudoDevices> pseudo(workers);
-    run_on_workers((files.size() + kStatBatch - 1) / kStatBatch, workers, [&](std::size_t batch, unsigned worker) {
-        const std::size_t end = std::min(files.size(), (batch + 1) * kStatBatch);
-        std::string path;
-        for (std::size_t i = batch * kStatBatch; i < end; ++i)
-            take_status(files[i], paths.path_of(files[i], path), pseudo[worker]);
-    });
-    for (const WalkedFile& file : files) {
-        if (file.state == WalkedFile::State::regular) ++stats.files_scanned;
-        if (file.state == WalkedFile::State::size_error) ++stats.files_with_errors;
-    }
 }
 
 // One distinct file among the candidates: the paths that lead to it are
@@ -192,9 +169,8 @@ struct Candidates {
 
 // Files that share their size with another path, grouped by identity.
 Candidates same_size_files(const WalkedFiles& files, DuplicateStats& stats) {
-    std::vector<std::size_t> order;
-    for (std::size_t i = 0; i < files.size(); ++i)
-        if (files[i].state == WalkedFile::State::regular) order.push_back(i);
+    std::vector<std::size_t> order(files.size());
+    std::iota(order.begin(), order.end(), std::size_t{0});
     std::sort(order.begin(), order.end(), [&](std::size_t x, std::size_t y) {
         if (files[x].size != files[y].size) return files[x].size < files[y].size;
         if (files[x].id != files[y].id) return files[x].id < files[y].id;
@@ -332,7 +308,7 @@ DuplicateGroups find_duplicates(const fs::path& root, DuplicateStats& stats, uns
     WalkedPaths paths;
     WalkedFiles files;
     try {
-        walk_regular_files(root.native(), workers, paths, files, stats);
+        walk_regular_files(root.native(), paths, files, stats);
     } catch (...) {
         // Running out of memory while walking ends the walk like any other error.
     }

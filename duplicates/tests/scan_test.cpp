@@ -274,12 +274,12 @@ std::set<std::vector<fs::path>> groups_by_content(const fs::path& root) {
 }
 
 // A few thousand files over nested folders: copies of 2 to 5 of mixed sizes
-// (empty, small, around the 64 KiB head, larger), decoys that differ from
-// their copies in the last byte or right after the head, links to files, and
-// files of a size of their own.
+// (empty, small, around the 4 KiB head and the 64 KiB block, larger), decoys
+// that differ from their copies in the last byte or right after the first
+// 64 KiB, links to files, and files of a size of their own.
 void build_mixed_tree(const TempTree& tree) {
     std::mt19937 rng(4711);
-    const std::size_t sizes[] = {0, 1, 17, 4096, 65535, 65536, 65537, 70000, 200003};
+    const std::size_t sizes[] = {0, 1, 17, 4095, 4096, 4097, 65535, 65536, 65537, 70000, 200003};
     std::size_t n = 0;
     auto next = [&] {
         const std::size_t k = n++;
@@ -339,8 +339,12 @@ TEST(DuplicateScan, FilesDifferingOnlyAfterTheFirstBlock) {
         std::size_t differs_at;
     };
     const Case cases[] = {
-        {65537, 65536},          {2 * 65536, 2 * 65536 - 1},       {3 * 65536 + 11, 3 * 65536 + 10},
-        {(1u << 20) + 3, 65536}, {(1u << 20) + 3, (1u << 20) + 2},
+        {4097, 4096},
+        {65537, 65536},
+        {2 * 65536, 2 * 65536 - 1},
+        {3 * 65536 + 11, 3 * 65536 + 10},
+        {(1u << 20) + 3, 65536},
+        {(1u << 20) + 3, (1u << 20) + 2},
     };
     for (const Case& c : cases) {
         TempTree tree;
@@ -509,8 +513,8 @@ TEST(DuplicateScan, FileGrowingWhileComparedIsLeftOut) {
 }
 
 // Files of one size and one FNV-1a hash but different bytes (chained real
-// collisions, equal beyond the first 64 KiB; more different blocks than one
-// step of the comparison keeps) are told apart; copies among them are grouped.
+// collisions, then one common tail; more different blocks than one step of
+// the comparison keeps) are told apart; copies among them are grouped.
 TEST(DuplicateScan, MulticollisionIsToldApartByBytes) {
     const std::vector<std::string> contents = fnv1a_multicollision(6, std::string(70000, 't'));
     for (const std::string& c : contents)
