@@ -280,6 +280,16 @@ private:
 };
 }  // namespace
 
+namespace {
+// The shared open takes a std::string: one per thread, reused, spares an
+// allocation per file.
+platform::Fd open_regular(const char* path, struct stat& st, bool pseudo_files) {
+    thread_local std::string text;
+    text.assign(path);
+    return platform::Fd(open_regular_for_reading(text, st, pseudo_files));
+}
+}  // namespace
+
 FileIdentity identity_of(const struct stat& st) {
     return {static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino)};
 }
@@ -287,7 +297,7 @@ FileIdentity identity_of(const struct stat& st) {
 platform::Fd open_content(const char* path, FileIdentity& id, std::uint64_t& size) {
     if (before_content_open) before_content_open(path);
     struct stat st {};
-    platform::Fd fd(open_regular_for_reading(path, st, false));
+    platform::Fd fd = open_regular(path, st, false);
     if (fd) {
         id = identity_of(st);
         size = static_cast<std::uint64_t>(st.st_size);
@@ -299,7 +309,7 @@ platform::Fd reopen_content(const char* path, const FileIdentity& id, std::uint6
     if (before_content_open) before_content_open(path);
     // The file was found off procfs and sysfs: being it again is enough.
     struct stat st {};
-    platform::Fd fd(open_regular_for_reading(path, st, true));
+    platform::Fd fd = open_regular(path, st, true);
     if (fd && (identity_of(st) != id || static_cast<std::uint64_t>(st.st_size) != size)) fd.reset();
     return fd;
 }

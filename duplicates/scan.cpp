@@ -6,7 +6,6 @@
 #include <cstring>
 #include <deque>
 #include <memory>
-#include <numeric>
 #include <string>
 #include <string_view>
 
@@ -169,41 +168,42 @@ struct Candidates {
 
 // Files that share their size with another path, grouped by identity.
 Candidates same_size_files(const WalkedFiles& files, DuplicateStats& stats) {
-    std::vector<std::size_t> order(files.size());
-    std::iota(order.begin(), order.end(), std::size_t{0});
-    std::sort(order.begin(), order.end(), [&](std::size_t x, std::size_t y) {
-        if (files[x].size != files[y].size) return files[x].size < files[y].size;
-        if (files[x].id != files[y].id) return files[x].id < files[y].id;
-        return x < y;
-    });
+    struct Key {
+        std::uint64_t size;
+        FileIdentity id;
+        std::size_t file;
+        auto operator<=>(const Key&) const = default;
+    };
+    std::vector<Key> keys;
+    keys.reserve(files.size());
+    for (std::size_t i = 0; i < files.size(); ++i) keys.push_back({files[i].size, files[i].id, i});
+    std::sort(keys.begin(), keys.end());
     // Sized exactly before filling: these tables are the scan's largest.
     std::size_t members = 0;
     std::size_t identities = 0;
-    for (std::size_t first = 0, last = 0; first < order.size(); first = last) {
-        for (last = first + 1; last < order.size() && files[order[last]].size == files[order[first]].size;) ++last;
+    for (std::size_t first = 0, last = 0; first < keys.size(); first = last) {
+        for (last = first + 1; last < keys.size() && keys[last].size == keys[first].size;) ++last;
         if (last - first < 2) continue;
         members += last - first;
-        for (std::size_t k = first; k < last; ++k)
-            identities += k == first || files[order[k]].id != files[order[k - 1]].id;
+        for (std::size_t k = first; k < last; ++k) identities += k == first || keys[k].id != keys[k - 1].id;
     }
     Candidates out;
     out.members.reserve(members);
     out.identities.reserve(identities);
-    for (std::size_t first = 0, last = 0; first < order.size(); first = last) {
-        const std::uint64_t size = files[order[first]].size;
-        for (last = first + 1; last < order.size() && files[order[last]].size == size;) ++last;
+    for (std::size_t first = 0, last = 0; first < keys.size(); first = last) {
+        const std::uint64_t size = keys[first].size;
+        for (last = first + 1; last < keys.size() && keys[last].size == size;) ++last;
         if (last - first < 2) continue;
         stats.candidate_files += last - first;
         const std::size_t identities_before = out.identities.size();
         for (std::size_t k = first; k < last; ++k) {
-            const WalkedFile& file = files[order[k]];
-            if (k == first || file.id != files[order[k - 1]].id) {
+            if (k == first || keys[k].id != keys[k - 1].id) {
                 out.identities.push_back({});
                 out.identities.back().first = out.members.size();
                 out.identities.back().size = size;
-                out.identities.back().id = file.id;
+                out.identities.back().id = keys[k].id;
             }
-            out.members.push_back(order[k]);
+            out.members.push_back(keys[k].file);
             ++out.identities.back().count;
         }
         out.identities[identities_before].alone = out.identities.size() - identities_before == 1;
@@ -215,7 +215,7 @@ Candidates same_size_files(const WalkedFiles& files, DuplicateStats& stats) {
 // it; the paths that do not are counted among the failed.
 platform::Fd open_identity(Identity& identity, const std::vector<std::size_t>& members, const WalkedFiles& files,
                            const WalkedPaths& paths) {
-    std::string path;
+    thread_local std::string path;  // reused: no allocation per file
     for (; identity.alive(); ++identity.failed) {
         const WalkedFile& file = files[members[identity.first + identity.failed]];
         platform::Fd fd = reopen_content(paths.path_of(file, path).c_str(), identity.id, identity.size);
