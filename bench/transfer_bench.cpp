@@ -47,8 +47,7 @@ Connection connect_loopback() {
 }
 
 // Seconds for one run of send on the listening side and receive on the other.
-double timed(const std::function<bool(const SocketHandle&)>& send,
-             const std::function<bool(const SocketHandle&)>& receive) {
+double timed(const std::function<bool(SocketHandle&)>& send, const std::function<bool(SocketHandle&)>& receive) {
     Connection c = connect_loopback();
     bool sent = false, received = false;
     const auto t0 = std::chrono::steady_clock::now();
@@ -138,18 +137,18 @@ int main(int argc, char** argv) {
         std::ostringstream sink;
         std::streambuf* old = std::cout.rdbuf(sink.rdbuf());
         engine_runs.push_back(timed(
-            [&](const SocketHandle& s) {
+            [&](SocketHandle& s) {
                 return send_file(s, TransferRequest{source.string(), "payload.bin", 65536});
             },
-            [&](const SocketHandle& s) { return receive_file(s, (dir / "out").string()); }));
+            [&](SocketHandle& s) { return receive_file(s, (dir / "out").string()); }));
         std::cout.rdbuf(old);
         same = same && fs::file_size(engine_out) == bytes;
         fs::remove(engine_out);
         ::sync();
         for (bool durable : {true, false}) {
             (durable ? durable_runs : plain_runs)
-                .push_back(timed([&](const SocketHandle& s) { return plain_send(s, source); },
-                                 [&](const SocketHandle& s) { return plain_receive(s, plain_out, durable); }));
+                .push_back(timed([&](SocketHandle& s) { return plain_send(s, source); },
+                                 [&](SocketHandle& s) { return plain_receive(s, plain_out, durable); }));
             same = same && fs::file_size(plain_out) == bytes;
             fs::remove(plain_out);
             ::sync();

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "dir_walk.h"
+#include "ending_signals.h"
 
 void (*before_content_open)(const char* path) = nullptr;
 
@@ -166,13 +167,19 @@ private:
         std::vector<std::vector<std::uint32_t>> live(1);
         for (std::uint32_t s = 0; s < sources_.size(); ++s) live[0].push_back(s);
         std::vector<std::vector<std::uint32_t>> next;
-        for (std::uint64_t offset = 0; !live.empty() && offset < size_;) {
+        std::uint64_t offset = 0;
+        // An ending signal stops the comparison between blocks.
+        for (; !live.empty() && offset < size_ && ending_signal() == 0;) {
             const auto len = static_cast<std::size_t>(std::min<std::uint64_t>(kBlock, size_ - offset));
             next.clear();
             for (const auto& cls : live) split_class(cls, offset, len, next);
             live.swap(next);
             offset += len;
         }
+        // Files not compared to their end are equal to nothing.
+        if (offset < size_)
+            for (const auto& cls : live)
+                for (const std::uint32_t s : cls) kill(s);
         for (Source& source : sources_) source.release();
     }
 

@@ -10,6 +10,7 @@
 #include <string_view>
 
 #include "dir_walk.h"
+#include "ending_signals.h"
 #include "fnv1a.h"
 #include "same_content.h"
 #include "work_pool.h"
@@ -98,6 +99,8 @@ private:
 
 using WalkedFiles = std::deque<WalkedFile>;
 
+struct WalkEnded {};
+
 // Devices known to hold procfs or sysfs, asked once per device.
 class PseudoDevices {
 public:
@@ -126,6 +129,8 @@ void walk_regular_files(const std::string& root, WalkedPaths& paths, WalkedFiles
     walk_directory(
         root, true,
         [&](const WalkEntry& entry) {
+            // An ending signal ends the walk; the next stage hands the program over to it.
+            if (ending_signal() != 0) throw WalkEnded{};
             if (entry.kind != WalkEntry::Kind::regular && entry.kind != WalkEntry::Kind::symlink) return;
             struct stat st {};
             if (::fstatat(entry.folderFd, entry.name, &st, 0) != 0) {

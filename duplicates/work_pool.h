@@ -12,6 +12,8 @@
 #include <thread>
 #include <vector>
 
+#include "ending_signals.h"
+
 // The machine's thread count, at least 1.
 inline unsigned default_worker_count() { return std::max(1u, std::thread::hardware_concurrency()); }
 
@@ -21,8 +23,10 @@ inline unsigned default_worker_count() { return std::max(1u, std::thread::hardwa
 template <typename Job>
 void run_on_workers(std::size_t count, unsigned workers, Job&& job) {
     const std::size_t threads = std::min<std::size_t>(std::max(1u, workers), count);
+    // An ending signal lets every thread finish its job, then ends the program.
     if (threads <= 1) {
-        for (std::size_t i = 0; i < count; ++i) job(i, 0u);
+        for (std::size_t i = 0; i < count && ending_signal() == 0; ++i) job(i, 0u);
+        act_on_signals();
         return;
     }
     std::atomic<std::size_t> next{0};
@@ -31,7 +35,9 @@ void run_on_workers(std::size_t count, unsigned workers, Job&& job) {
     std::exception_ptr failure;
     auto work = [&](unsigned worker) {
         try {
-            for (std::size_t i = next.fetch_add(1); i < count && !stop.load(); i = next.fetch_add(1)) job(i, worker);
+            for (std::size_t i = next.fetch_add(1); i < count && !stop.load() && ending_signal() == 0;
+                 i = next.fetch_add(1))
+                job(i, worker);
         } catch (...) {
             const std::lock_guard<std::mutex> hold(failure_lock);
             if (!failure) failure = std::current_exception();
@@ -47,5 +53,6 @@ void run_on_workers(std::size_t count, unsigned workers, Job&& job) {
     }
     work(0);
     for (std::thread& t : pool) t.join();
+    act_on_signals();
     if (failure) std::rethrow_exception(failure);
 }

@@ -30,3 +30,16 @@ void pair_on(int pair);
 void pair_off(int pair);
 // Text at (y, x) in a colour pair (0: uncoloured).
 void draw_text(int y, int x, const std::string& text, int pair = 0);
+// Text of a field, button or row that may have the focus: when it has it, in
+// PAIR_FOCUS, or in reverse video on a terminal without colours, so that the
+// user always sees what Enter acts on.
+void draw_focusable(int y, int x, const std::string& text, bool focused);
+
+// Rows [top, top + height) from column left, width cells wide, show secrets
+// (passwords) until blank_secret_rows. Terminals without an alternate screen
+// copy a cleared screen into their history, so such rows are blanked on
+// screen before anything clears it: when their screen is left, and before
+// the program stops or ends by a signal.
+void mark_secret_rows(int top, int left, int height, int width);
+// Blanks the marked rows on the terminal and forgets them; nothing when none are.
+void blank_secret_rows();

@@ -1,14 +1,14 @@
 #include "banner.h"
 
-#include <array>
+#include <algorithm>
 #include <chrono>
-#include <csignal>
 #include <iostream>
 #include <termios.h>
 #include <thread>
 #include <unistd.h>
 
 #include "console.h"
+#include "ending_signals.h"
 
 namespace {
 constexpr int kLogoRows = 49;
@@ -29,8 +29,11 @@ char logo_cell(int r, int c) {
     if ((r == 3 || r == kLogoRows - 4) && c >= 14 && c < kLogoCols - 14 && c % 4 == 0) return '.';
     return ' ';
 }
+
 // Keys typed while the banner shows are neither echoed over it nor left for
-// the first screen. The terminal's own settings are used: curses has not started.
+// the first screen. The terminal's own settings are used: curses has not
+// started. A signal that ends the program meanwhile puts echo back on its
+// way out (ending_signals).
 class QuietKeyboard {
 public:
     QuietKeyboard() {
@@ -38,41 +41,29 @@ public:
         termios quiet = saved_;
         quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
         active_ = true;
-        // A signal that ends the program during the wait first puts echo back.
-        for (std::size_t i = 0; i < kSignals.size(); ++i) {
-            struct sigaction restore {};
-            restore.sa_handler = restore_and_die;
-            restore.sa_flags = SA_RESETHAND;
-            sigemptyset(&restore.sa_mask);
-            installed_[i] = sigaction(kSignals[i], nullptr, &previous_[i]) == 0 && previous_[i].sa_handler == SIG_DFL &&
-                            sigaction(kSignals[i], &restore, nullptr) == 0;
-        }
         tcsetattr(STDIN_FILENO, TCSANOW, &quiet);
     }
     ~QuietKeyboard() {
         if (!active_) return;
         // Discards what was typed, then echoes again.
         tcsetattr(STDIN_FILENO, TCSAFLUSH, &saved_);
-        for (std::size_t i = 0; i < kSignals.size(); ++i)
-            if (installed_[i]) sigaction(kSignals[i], &previous_[i], nullptr);
-        active_ = false;
     }
     QuietKeyboard(const QuietKeyboard&) = delete;
     QuietKeyboard& operator=(const QuietKeyboard&) = delete;
 
 private:
-    static constexpr std::array<int, 4> kSignals{SIGINT, SIGTERM, SIGHUP, SIGQUIT};
-    static void restore_and_die(int sig) {
-        tcsetattr(STDIN_FILENO, TCSANOW, &saved_);
-        // The handler was reset to the default: the signal ends the program once this returns.
-        raise(sig);
-    }
-    // Read by the signal handler; only one banner runs at a time.
-    static inline termios saved_{};
-    static inline bool active_ = false;
-    std::array<struct sigaction, kSignals.size()> previous_{};
-    std::array<bool, kSignals.size()> installed_{};
+    termios saved_{};
+    bool active_ = false;
 };
+
+// The banner's wait, cut short by an ending signal.
+void wait_acting_on_signals(std::chrono::steady_clock::time_point until) {
+    constexpr auto kStep = std::chrono::milliseconds(50);
+    for (auto now = std::chrono::steady_clock::now(); now < until; now = std::chrono::steady_clock::now()) {
+        act_on_signals();
+        std::this_thread::sleep_for(std::min<std::chrono::steady_clock::duration>(kStep, until - now));
+    }
+}
 }  // namespace
 
 const std::string& banner_logo_art() {
@@ -114,6 +105,5 @@ void show_banner(const std::string& title, const std::string& version) {
     QuietKeyboard quiet;
     write_banner(std::cout, title, version);
     std::cout.flush();
-    const auto start = std::chrono::steady_clock::now();
-    std::this_thread::sleep_until(start + std::chrono::seconds(5));
+    wait_acting_on_signals(std::chrono::steady_clock::now() + std::chrono::seconds(5));
 }

@@ -4,7 +4,9 @@
 #include <curses.h>
 
 #include "cp1252.h"
+#include "ending_signals.h"
 #include "i18n.h"
+#include "keys.h"
 #include "terminal.h"
 
 namespace {
@@ -143,7 +145,13 @@ void insert_text(FormField& field, const std::string& text) {
         beep();
 }
 
-int read_form_key() { return form_key_reader != nullptr ? form_key_reader() : wgetch(stdscr); }
+int read_form_key() {
+    if (form_key_reader == nullptr) return read_screen_key();
+    const int key = form_key_reader();
+    // A program's own reader fails its read on a signal like any other.
+    if (key == ERR && act_on_signals()) return KEY_RESIZE;
+    return key;
+}
 
 void draw_buttons(Form& form, const FormBox& b) {
     const int row = b.top + b.height - 4;
@@ -157,7 +165,7 @@ void draw_buttons(Form& form, const FormBox& b) {
     if (total - 1 <= b.width - 3) {
         int col = b.left + std::clamp((b.width - total + 1) / 2, 2, b.width - 2);
         for (FormButton& button : form.buttons) {
-            draw_text(row, col, "[ " + button.label + " ]", button.focused ? PAIR_FOCUS : 0);
+            draw_focusable(row, col, "[ " + button.label + " ]", button.focused);
             col += button_width(button);
         }
         return;
@@ -172,7 +180,7 @@ void draw_buttons(Form& form, const FormBox& b) {
     for (; j < form.buttons.size(); ++j) {
         FormButton& button = form.buttons[j];
         if (j > first && col - (b.left + 4) + button_width(button) - 1 > room) break;
-        draw_text(row, col, "[ " + button.label + " ]", button.focused ? PAIR_FOCUS : 0);
+        draw_focusable(row, col, "[ " + button.label + " ]", button.focused);
         col += button_width(button);
     }
     if (first > 0) draw_text(row, b.left + 2, "<");
@@ -211,8 +219,8 @@ void draw_form(Form& form) {
         FormField& field = form.fields[i];
         field.focused = form.focus == static_cast<int>(i);
         draw_text(row, b.left + 3, fit_text(field.label, label_width));
-        draw_text(row, b.left + 3 + label_width + 2, "[" + field_cell_text(field, value_width) + "]",
-                  field.focused ? PAIR_FOCUS : 0);
+        draw_focusable(row, b.left + 3 + label_width + 2, "[" + field_cell_text(field, value_width) + "]",
+                       field.focused);
         row += 2;
         if (row >= b.top + b.height - 5) break;
     }

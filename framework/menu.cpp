@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <curses.h>
 
+#include "keys.h"
 #include "terminal.h"
 
 namespace {
@@ -32,7 +33,11 @@ int find_filter_match(const Menu& menu, int from) {
 void menu_set_items(Menu& menu, std::vector<MenuItem>&& items) { menu.items = std::move(items); }
 
 void draw_menu(Menu& menu) {
-    clear();
+    // A screen of secrets is never cleared: see mark_secret_rows.
+    if (menu.holds_secrets)
+        erase();
+    else
+        clear();
     const int rows = getmaxy(stdscr);
     const int cols = getmaxx(stdscr);
     const int width = std::clamp(cols - 4, 30, 120);
@@ -62,10 +67,13 @@ void draw_menu(Menu& menu) {
         menu.top = std::clamp(menu.top, 0, max_top);
         for (int k = 0; k < visible && menu.top + k < n; ++k) {
             const int index = menu.top + k;
-            draw_text(top + 3 + k, left + 2, fit_text(menu.items[static_cast<std::size_t>(index)].label, label_width),
-                      index == menu.selected ? PAIR_FOCUS : 0);
+            draw_focusable(top + 3 + k, left + 2,
+                           fit_text(menu.items[static_cast<std::size_t>(index)].label, label_width),
+                           index == menu.selected);
         }
     }
+    // The filter line and the rows; the frame, title and status stay.
+    if (menu.holds_secrets) mark_secret_rows(top + 1, left + 1, height - 3, width - 2);
     terminal_refresh();
 }
 
@@ -73,8 +81,9 @@ int run_menu(Menu& menu) {
     const int n = static_cast<int>(menu.items.size());
     if (n == 0) {
         draw_menu(menu);
-        for (int key = wgetch(stdscr); key != 27 && key != ERR; key = wgetch(stdscr)) {
+        for (int key = read_screen_key(); key != 27 && key != ERR; key = read_screen_key()) {
         }
+        blank_secret_rows();
         return TUI_CANCELLED;
     }
     menu.selected = menu.selected < 0 ? 0 : std::min(menu.selected, n - 1);
@@ -86,9 +95,12 @@ int run_menu(Menu& menu) {
             if (i >= 0) menu.selected = i;
         }
         draw_menu(menu);
-        const int key = wgetch(stdscr);
+        const int key = read_screen_key();
         // ERR from a blocking read means the terminal is gone: leave as Esc would.
-        if (key == 27 || key == ERR) return TUI_CANCELLED;
+        if (key == 27 || key == ERR) {
+            blank_secret_rows();
+            return TUI_CANCELLED;
+        }
         const int page = std::max(getmaxy(stdscr) - 8, 1);
         if (key == KEY_UP) {
             menu.selected = menu.selected - 1 >= 0 ? menu.selected - 1 : (menu.wrap ? n - 1 : 0);
@@ -110,6 +122,8 @@ int run_menu(Menu& menu) {
         } else if (key == 10 || key == 13 || key == KEY_ENTER) {
             if (menu.selected >= 0 && menu.selected < n) {
                 const auto chosen = static_cast<std::size_t>(menu.selected);
+                // The action may open a screen of its own, which clears.
+                blank_secret_rows();
                 if (menu.items[chosen].action) menu.items[chosen].action();
                 return menu.selected;
             }

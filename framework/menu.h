@@ -22,6 +22,9 @@ struct Menu {
     int selected = 0;
     int top = 0;
     std::string filter;
+    // The rows show secrets (passwords): redrawn without clearing the screen,
+    // and blanked before the list is left (see mark_secret_rows).
+    bool holds_secrets = false;
 };
 
 bool filter_match(const std::string& label, const std::string& filter);

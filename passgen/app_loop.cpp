@@ -5,7 +5,7 @@
 
 #include "clipboard_copy.h"
 #include "dialogs.h"
-#include "exit_signals.h"
+#include "ending_signals.h"
 #include "i18n.h"
 #include "options_form.h"
 #include "password_list.h"
@@ -15,7 +15,10 @@ int run_app(GenOptions options) {
     // Texts and passwords hold Windows-1252 letters.
     set_text_encoding(TextEncoding::cp1252);
     set_message_box_style(MessageBoxStyle::translated);
-    watch_exit_signals();
+    // A clearing still waiting is carried out before the program ends by a
+    // signal, and before it stops (its timer would stop with it).
+    set_last_step(clear_clipboard_now);
+    set_stop_step(clear_clipboard_now);
     zeylatui::App app;
     app_start(app);
     if (has_colors()) {
@@ -25,11 +28,10 @@ int run_app(GenOptions options) {
     }
     tui_select_language(app);
 
-    // A screen ended by an ending signal returns as on Esc; the loop then ends.
-    while (exit_signal() == 0) {
+    for (;;) {
         bool generate = false;
         if (!tui_collect_options(app, options, generate)) break;
-        if (!generate || exit_signal() != 0) continue;
+        if (!generate) continue;
         try {
             const std::vector<std::string> passwords = generate_passwords(options);
             tui_show_passwords(app, options, passwords);
@@ -39,11 +41,10 @@ int run_app(GenOptions options) {
             tui_message_box(app, tr("err_title"), tr("err_gen_failed_unknown"));
         }
     }
-    // Whatever ended the loop, a clearing still waiting is carried out now.
-    stop_interrupting();
+    // The user left: a clearing still waiting is carried out now.
     clear_clipboard_now();
     app_shutdown(app);
-    unwatch_exit_signals();
-    end_by_exit_signal();
+    // A signal that came during the clearing still ends the program by it.
+    act_on_signals();
     return 0;
 }

@@ -2,9 +2,7 @@
 
 #include <chrono>
 #include <condition_variable>
-#include <csignal>
 #include <mutex>
-#include <pthread.h>
 #include <set>
 #include <system_error>
 #include <thread>
@@ -57,23 +55,6 @@ ClearTimer& clear_timer() {
     return timer;
 }
 
-// The ending signals stay with the main thread, whose blocking reads they
-// are meant to interrupt.
-bool start_without_ending_signals(ClearTimer& timer) {
-    sigset_t ending;
-    sigset_t previous;
-    sigemptyset(&ending);
-    for (int s : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) sigaddset(&ending, s);
-    pthread_sigmask(SIG_BLOCK, &ending, &previous);
-    bool started = true;
-    try {
-        timer.thread = std::thread([&timer] { timer.run(); });
-    } catch (const std::system_error&) {
-        started = false;
-    }
-    pthread_sigmask(SIG_SETMASK, &previous, nullptr);
-    return started;
-}
 }  // namespace
 
 bool clipboard_set_text(const std::string& text) {
@@ -112,7 +93,11 @@ bool schedule_clipboard_clear(std::int32_t seconds) {
         std::lock_guard<std::mutex> guard(timer.lock);
         if (!timer.thread.joinable()) {
             timer.stop = false;
-            if (!start_without_ending_signals(timer)) return false;
+            try {
+                timer.thread = std::thread([&timer] { timer.run(); });
+            } catch (const std::system_error&) {
+                return false;
+            }
         }
         // The whole wait, even beyond what one 32-bit millisecond count holds.
         timer.due.insert(Clock::now() + std::chrono::seconds(seconds));

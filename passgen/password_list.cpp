@@ -40,6 +40,7 @@ void tui_show_passwords(zeylatui::App& app, const GenOptions& options, const std
     menu.title = tr("generated_title");
     menu.status = tr("menu_status");
     menu.wrap = true;
+    menu.holds_secrets = true;
     std::vector<MenuItem> items;
     items.reserve(passwords.size());
     for (std::size_t i = 0; i < passwords.size(); ++i)

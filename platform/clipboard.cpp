@@ -112,15 +112,17 @@ bool send_to_terminal(int fd, const std::string& utf8) {
     return sent;
 }
 
-// An empty clipboard. Terminals that keep the clipboard themselves take an
-// empty payload as clearing it. tmux ignores an empty payload, so there a
-// single blank replaces the text, also in the terminal tmux passes it on to;
-// tmux's buffers are dealt with after the clipboard is closed.
-bool send_empty(int fd) { return send_to_terminal(fd, inside_tmux() ? " " : ""); }
+// An empty clipboard is sent as a single blank, wherever the program runs:
+// a terminal takes it as the new content, and tmux (which drops an empty
+// payload, so that the terminal outside it kept the text) stacks it on top
+// of its buffers and passes it on. Whether tmux is there is not known for
+// sure ($TMUX may be missing, or tmux is at the far end of ssh); its buffers
+// are dealt with after the clipboard is closed, where it can be reached.
+bool send_empty(int fd) { return send_to_terminal(fd, " "); }
 
 // Deletes tmux's buffers holding the texts sent before a clearing.
 void forget_copies(std::vector<std::string> copies, bool blank_sent) {
-    if (inside_tmux() && (blank_sent || !copies.empty())) tmux_delete_buffers_holding(copies, blank_sent);
+    if (blank_sent || !copies.empty()) tmux_delete_buffers_holding(copies, blank_sent);
     for (std::string& text : copies) wipe(text);
 }
 }  // namespace
@@ -234,7 +236,7 @@ BOOL CloseClipboard() {
     if (blank_sent) forget_copies(std::move(copies), true);
     // The servers tmux passed the text on to are learnt now, while the one
     // it runs in can still name them.
-    if (text_sent && inside_tmux()) tmux_remember_servers();
+    if (text_sent) tmux_remember_servers();
     return 1;
 }
 

@@ -36,11 +36,11 @@ BOOL EmptyClipboard();
 // CF_UNICODETEXT only: sends the zero-terminated UTF-16 text of the block to
 // the terminal. On success the clipboard owns the block until it is emptied.
 HANDLE SetClipboardData(UINT format, HANDLE block);
-// An emptied clipboard that received no text is sent as empty. Inside tmux,
-// an empty clipboard (emptied, or an empty text) is sent as one blank, and
-// then tmux's paste buffers holding a text sent earlier, or that blank, are
-// deleted (in the tmux servers this one is nested in too). After a text,
-// those servers are noted, for a deletion once this tmux has gone.
+// An empty clipboard (emptied, or an empty text) is sent as one blank. Then,
+// where a tmux server can be reached ($TMUX, else the user's default
+// server), its paste buffers holding a text sent earlier, or that blank, are
+// deleted (in the tmux servers it is nested in too). After a text, those
+// servers are noted, for a deletion once the nearest tmux has gone.
 BOOL CloseClipboard();
 
 // Deletes tmux's paste buffers holding a text sent to the clipboard, without

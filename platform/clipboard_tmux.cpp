@@ -10,6 +10,7 @@
 #include <poll.h>
 #include <set>
 #include <spawn.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -212,9 +213,24 @@ void delete_blank_when_it_lands(const std::string& socket) {
 }
 }  // namespace
 
-bool inside_tmux() {
-    const char* value = std::getenv("TMUX");
-    return value != nullptr && !tmux_socket_from_env(value).empty();
+std::string tmux_default_socket() {
+    const char* dir = std::getenv("TMUX_TMPDIR");
+    std::string uid = std::to_string(getuid());
+    // Run through sudo, the program is still in the invoking user's tmux.
+    if (const char* sudo = std::getenv("SUDO_UID");
+        sudo != nullptr && *sudo != '\0' && std::string(sudo).find_first_not_of("0123456789") == std::string::npos)
+        uid = sudo;
+    return std::string(dir != nullptr && *dir != '\0' ? dir : "/tmp") + "/tmux-" + uid + "/default";
+}
+
+std::string tmux_server_socket() {
+    if (const char* value = std::getenv("TMUX")) {
+        const std::string socket = tmux_socket_from_env(value);
+        if (!socket.empty()) return socket;
+    }
+    const std::string fallback = tmux_default_socket();
+    struct stat st {};
+    return stat(fallback.c_str(), &st) == 0 && S_ISSOCK(st.st_mode) ? fallback : std::string();
 }
 
 std::string tmux_socket_from_env(const std::string& value) {
@@ -227,10 +243,13 @@ std::string tmux_socket_from_env(const std::string& value) {
 }
 
 bool tmux_delete_buffers_holding(const std::vector<std::string>& texts, bool blank_sent) {
+    const std::string nearest = tmux_server_socket();
+    if (nearest.empty()) return true;
+    // The default server may be one the program does not run in: only a
+    // password found there says that the blank went there too.
     const char* own = std::getenv("TMUX");
-    if (own == nullptr) return true;
-    std::vector<std::string> pending = {tmux_socket_from_env(own)};
-    if (pending.front().empty()) return true;
+    const bool runs_in_nearest = own != nullptr && tmux_socket_from_env(own) == nearest;
+    std::vector<std::string> pending = {nearest};
     // A remembered server may since have ended, taking its buffers along:
     // not answering is no failure there.
     std::set<std::string> may_be_gone;
@@ -249,7 +268,7 @@ bool tmux_delete_buffers_holding(const std::vector<std::string>& texts, bool bla
         const int deleted = delete_matching(socket, texts);
         if (deleted < 0) {
             all_asked = all_asked && !first && may_be_gone.count(socket) > 0;
-        } else if (blank_sent && ((first && makes_buffers(socket)) || deleted > 0)) {
+        } else if (blank_sent && ((first && runs_in_nearest && makes_buffers(socket)) || deleted > 0)) {
             // A server that held the text was sent the blank as well.
             delete_blank_when_it_lands(socket);
         }
@@ -260,10 +279,9 @@ bool tmux_delete_buffers_holding(const std::vector<std::string>& texts, bool bla
 }
 
 void tmux_remember_servers() {
-    const char* own = std::getenv("TMUX");
-    if (own == nullptr) return;
-    std::vector<std::string> pending = {tmux_socket_from_env(own)};
-    if (pending.front().empty()) return;
+    const std::string nearest = tmux_server_socket();
+    if (nearest.empty()) return;
+    std::vector<std::string> pending = {nearest};
     std::set<std::string> seen;
     while (!pending.empty() && seen.size() < kMaxServers) {
         const std::string socket = pending.front();

@@ -17,13 +17,29 @@ int remaining_ms(std::chrono::steady_clock::time_point deadline) {
     return left.count() > 0 ? static_cast<int>(left.count()) : 0;
 }
 
-// poll() that resumes after signals until the deadline.
+// poll() that resumes after signals until the deadline; -1 waits without bound.
 int poll_one(SOCKET s, short events, int milliseconds) {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
     for (;;) {
         pollfd p{s, events, 0};
-        int r = ::poll(&p, 1, remaining_ms(deadline));
+        int r = ::poll(&p, 1, milliseconds < 0 ? -1 : remaining_ms(deadline));
         if (r >= 0 || errno != EINTR) return r > 0 ? p.revents : r;
+    }
+}
+
+// One non-blocking try, then waits for readiness and tries again; whatever
+// the peer's pace, the caller's time is spent once.
+template <typename Io>
+int io_within(SOCKET s, short events, int milliseconds, Io io) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
+    for (;;) {
+        const ssize_t n = io();
+        if (n >= 0) return static_cast<int>(n);
+        if (errno == EINTR) continue;
+        if (errno != EAGAIN && errno != EWOULDBLOCK) return SOCKET_ERROR;
+        const int r = poll_one(s, events, milliseconds < 0 ? -1 : remaining_ms(deadline));
+        if (r == 0) errno = ETIMEDOUT;
+        if (r <= 0) return SOCKET_ERROR;
     }
 }
 }  // namespace
@@ -54,6 +70,16 @@ int net_recv(SOCKET s, char* buf, int len, int flags) {
         ssize_t n = ::recv(s, buf, static_cast<std::size_t>(len), flags);
         if (n >= 0 || errno != EINTR) return n < 0 ? SOCKET_ERROR : static_cast<int>(n);
     }
+}
+
+int net_send_within(SOCKET s, const char* buf, int len, int milliseconds) {
+    return io_within(s, POLLOUT, milliseconds,
+                     [&] { return ::send(s, buf, static_cast<std::size_t>(len), MSG_DONTWAIT | MSG_NOSIGNAL); });
+}
+
+int net_recv_within(SOCKET s, char* buf, int len, int milliseconds) {
+    return io_within(s, POLLIN, milliseconds,
+                     [&] { return ::recv(s, buf, static_cast<std::size_t>(len), MSG_DONTWAIT); });
 }
 
 int net_shutdown_send(SOCKET s) { return ::shutdown(s, SHUT_WR) == 0 ? 0 : SOCKET_ERROR; }

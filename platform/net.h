@@ -50,6 +50,11 @@ bool net_reset_on_close(SOCKET s, bool reset);
 
 // Gives every later send and recv on s this bound; one that waits longer fails.
 bool net_set_timeouts(SOCKET s, int milliseconds);
+// net_send and net_recv that wait at most this long for s to be ready (-1:
+// without bound); one that would wait longer fails with errno ETIMEDOUT. Data
+// already there is taken even when no time is left.
+int net_send_within(SOCKET s, const char* buf, int len, int milliseconds);
+int net_recv_within(SOCKET s, char* buf, int len, int milliseconds);
 // connect that gives up after the time; 0 or SOCKET_ERROR, s stays blocking.
 int net_connect_timeout(SOCKET s, const sockaddr* addr, socklen_t len, int milliseconds);
 // Whether s becomes readable (a listening socket: a connection is waiting)

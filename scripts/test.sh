@@ -17,10 +17,10 @@ elif [ "${1:-}" = "--tsan" ]; then
   bash scripts/build.sh "$dir" RelWithDebInfo -DZEYLA_TSAN=ON -DZEYLA_WERROR=ON
   export TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 suppressions=$PWD/scripts/tsan.supp"
   # Search workers and duplicate filter, transfer workers beside their screens,
-  # the clipboard timer and exit signals, the duplicate scan. Left out: the tmux
+  # the clipboard timer, the ending signals, the duplicate scan. Left out: the tmux
   # end-to-end runs, where a report would go unseen; the generator's signal runs
   # stay, as they check that the program ended by the signal and by nothing else.
-  select=(-R '^(search_|transfer_|duplicates_|passgen_|platform_clipboard)' -E '_e2e$')
+  select=(-R '^(search_|transfer_|duplicates_|passgen_|platform_clipboard|framework_signals\.)' -E '_e2e$')
 else
   dir=build/test
   bash scripts/build.sh "$dir" RelWithDebInfo -DZEYLA_WERROR=ON

@@ -16,6 +16,7 @@
 #include <unistd.h>
 
 #include "dir_walk.h"
+#include "ending_signals.h"
 #include "escape.h"
 #include "line_scan.h"
 #include "worker_thread.h"
@@ -114,7 +115,7 @@ void search_worker(SharedSearch& shared) {
         const Options& options = shared.options;
         const bool content = options.useContentPattern || options.useContentRegex;
         std::string path;
-        while (shared.take(path)) {
+        while (ending_signal() == 0 && shared.take(path)) {
             MatchInfo match;
             struct stat st {};
             int fd = -1;
@@ -255,6 +256,7 @@ std::vector<MatchInfo> search_files(const Options& options, std::uint64_t& candi
     };
     try {
         walk_directory(root.native(), options.recursive, [&](const WalkEntry& entry) {
+            act_on_signals();
             if (!batch.empty() && ++sinceClock % 256 == 0 &&
                 std::chrono::steady_clock::now() - batchStart > kBatchWait)
                 hand_on();
@@ -274,6 +276,7 @@ std::vector<MatchInfo> search_files(const Options& options, std::uint64_t& candi
     }
     shared.queueGrew.notify_all();
     for (auto& worker : workers) join_worker(*worker);
+    act_on_signals();
     threadsUsed = static_cast<std::uint32_t>(workers.size());
     elapsedSeconds = seconds_since(start);
 

@@ -6,6 +6,8 @@
 #include <unistd.h>
 #include <vector>
 
+#include "ending_signals.h"
+
 namespace {
 
 // Large enough that a read costs little beside the search, small enough per worker.
@@ -127,6 +129,7 @@ bool scan_for_needle(int fd, const FoldedNeedle& needle, std::string& line, std:
     std::size_t carried = 0;      // buf[0, carried): the previous block's tail
     std::uint64_t lineStart = 0;  // file offset where the line at base + carried begins
     for (;;) {
+        if (ending_signal() != 0) return false;
         const ssize_t n = read_some(fd, buf + carried, kBlockBytes);
         if (n <= 0) return false;
         const std::size_t size = carried + static_cast<std::size_t>(n);
@@ -187,6 +190,7 @@ bool scan_for_expression(int fd, const SearchRegex& regex, const FoldedNeedle* n
     bool inLong = false;
     for (std::size_t size = 0;;) {
         base += size;
+        if (ending_signal() != 0) return false;
         const ssize_t n = read_some(fd, buffer.data(), kBlockBytes);
         if (n < 0) return false;
         size = static_cast<std::size_t>(n);

@@ -1,12 +1,17 @@
 """Drives a program in a private tmux server, as a person at a terminal would.
 
 Each TmuxSession runs one command in its own tmux server (its own socket),
-so tests may run side by side without seeing each other's panes.
+so tests may run side by side without seeing each other's panes. A
+JobSession runs it as a shell runs a foreground job, and records how it
+ended. Run as a script (--job), this file is that job's parent.
 """
 import os
 import re
 import shlex
+import shutil
+import signal
 import subprocess
+import sys
 import tempfile
 import time
 import uuid
@@ -29,17 +34,22 @@ def _zombie_status(pid):
     return wait_status >> 8 if wait_status & 0x7F == 0 else -(wait_status & 0x7F)
 
 
-def tmux_buffers(socket):
+def tmux_buffers(socket, env=None):
     """Every paste buffer of the tmux server on socket (a -L name), by name."""
     def run(*args):
-        return subprocess.run(["tmux", "-L", socket, *args], capture_output=True, text=True).stdout
+        return subprocess.run(["tmux", "-L", socket, *args], capture_output=True, text=True, env=env).stdout
     names = [n for n in run("list-buffers", "-F", "#{buffer_name}").split("\n") if n]
     return {name: run("show-buffer", "-b", name) for name in names}
 
 
 class TmuxSession:
-    def __init__(self, argv, cwd=None, env=None, width=100, height=30, capture_output=False):
-        self.socket = "zeyla-" + uuid.uuid4().hex[:12]
+    """env: variables for the command (None removes one). socket_dir: the
+    server listens on the default socket of that TMUX_TMPDIR, where a program
+    without $TMUX may find it."""
+
+    def __init__(self, argv, cwd=None, env=None, width=100, height=30, capture_output=False, socket_dir=None):
+        self.socket = "default" if socket_dir else "zeyla-" + uuid.uuid4().hex[:12]
+        self.tmux_env = dict(os.environ, TMUX_TMPDIR=socket_dir) if socket_dir else None
         self.target = "main"
         self.output_path = None
         # The terminal type tmux itself emulates, so that keys such as Home and End
@@ -47,7 +57,8 @@ class TmuxSession:
         full_env = {"TERM": "tmux-256color", "LANG": "C.UTF-8"}
         if env:
             full_env.update(env)
-        exports = " ".join("%s=%s" % (k, shlex.quote(v)) for k, v in full_env.items())
+        exports = " ".join(["-u %s" % k for k, v in full_env.items() if v is None] +
+                           ["%s=%s" % (k, shlex.quote(v)) for k, v in full_env.items() if v is not None])
         command = "env %s %s" % (exports, " ".join(shlex.quote(a) for a in argv))
         self._tmux("-f", "/dev/null", "new-session", "-d", "-s", self.target,
                    "-x", str(width), "-y", str(height),
@@ -60,7 +71,7 @@ class TmuxSession:
             self._tmux("pipe-pane", "-t", self.target, "-o", "cat >> " + shlex.quote(self.output_path))
 
     def _tmux(self, *args, check=True):
-        result = subprocess.run(["tmux", "-L", self.socket, *args], capture_output=True, text=True)
+        result = subprocess.run(["tmux", "-L", self.socket, *args], capture_output=True, text=True, env=self.tmux_env)
         if check and result.returncode != 0:
             raise RuntimeError("tmux %s failed: %s" % (args[0], result.stderr.strip()))
         return result.stdout
@@ -76,8 +87,9 @@ class TmuxSession:
         self._tmux("send-keys", "-t", self.target, "-l", text)
         time.sleep(0.05)
 
-    def screen(self):
-        return self._tmux("capture-pane", "-p", "-t", self.target)
+    def screen(self, attributes=False):
+        """The visible pane; with attributes, as escape sequences (reverse video is \x1b[7m)."""
+        return self._tmux("capture-pane", "-p", *(["-e"] if attributes else []), "-t", self.target)
 
     def lines(self):
         return self.screen().split("\n")
@@ -93,7 +105,19 @@ class TmuxSession:
 
     def buffers(self):
         """Every paste buffer of this session's tmux server, by name: {name: content}."""
-        return tmux_buffers(self.socket)
+        return tmux_buffers(self.socket, self.tmux_env)
+
+    def history(self, visible=False):
+        """The lines the pane has scrolled off (and the visible ones too when asked)."""
+        return self._tmux("capture-pane", "-p", "-t", self.target, "-S", "-", "-E", "-" if visible else "-1")
+
+    def cursor_visible(self):
+        return self._tmux("display-message", "-p", "-t", self.target, "#{cursor_flag}").strip() == "1"
+
+    def terminal_settings(self):
+        """The pane's terminal settings, as stty -a words (echo or -echo, icanon...)."""
+        tty = self._tmux("display-message", "-p", "-t", self.target, "#{pane_tty}").strip()
+        return subprocess.run(["stty", "-F", tty, "-a"], capture_output=True, text=True, check=True).stdout.split()
 
     def pane_pid(self):
         """The process the pane runs (the program, once the start-up shell has exec'd it)."""
@@ -232,3 +256,111 @@ class NestedTmuxSession(TmuxSession):
         super().close()
         if os.path.exists(self.inner_config):
             os.unlink(self.inner_config)
+
+
+class JobSession(TmuxSession):
+    """The command as the foreground job of a small parent that stands in for
+    a shell with job control: the program owns the terminal, Ctrl-Z stops it,
+    cores of any size are allowed, and the parent records the program's pid,
+    each stop and the end (raw wait status), with the time of each on the
+    monotonic clock. The pane stays after the end, with the terminal as the
+    program left it. Runs in a fresh folder of its own (any core lands there)."""
+
+    def __init__(self, argv, **kwargs):
+        self.job_dir = tempfile.mkdtemp(prefix="zeyla-job-")
+        kwargs.setdefault("cwd", self.job_dir)
+        super().__init__([sys.executable, os.path.abspath(__file__), "--job", self.job_dir, *argv], **kwargs)
+
+    def _events(self):
+        try:
+            with open(os.path.join(self.job_dir, "events")) as f:
+                return [line.split() for line in f.read().splitlines()]
+        except OSError:
+            return []
+
+    def _wait_event(self, kind, count, timeout):
+        deadline = time.time() + timeout
+        while True:
+            found = [e for e in self._events() if e[0] == kind]
+            if len(found) >= count:
+                return found[count - 1]
+            if time.time() > deadline:
+                raise ScreenTimeout("no %s of the program after %.0fs:\n%s" % (kind, timeout, self.screen()))
+            time.sleep(0.05)
+
+    def program_pid(self, timeout=20.0):
+        return int(self._wait_event("started", 1, timeout)[1])
+
+    def ended(self, timeout=20.0):
+        """(raw wait status, monotonic time of the end)."""
+        event = self._wait_event("ended", 1, timeout)
+        return int(event[1]), float(event[2])
+
+    def stopped(self, count=1, timeout=20.0):
+        """The monotonic time of the count-th stop."""
+        return float(self._wait_event("stopped", count, timeout)[1])
+
+    def resume(self):
+        """Gives the stopped program the terminal back and continues it, as fg does."""
+        open(os.path.join(self.job_dir, "continue"), "w").close()
+
+    def core_files(self):
+        return [n for n in os.listdir(self.job_dir) if n.startswith("core")]
+
+    def close(self):
+        # A program that did not end on its own is not left behind, busy.
+        started = [e for e in self._events() if e[0] == "started"]
+        if started and not [e for e in self._events() if e[0] == "ended"]:
+            try:
+                os.kill(int(started[0][1]), signal.SIGKILL)
+            except OSError:
+                pass
+        super().close()
+        shutil.rmtree(self.job_dir, ignore_errors=True)
+
+
+def _job_parent(folder, argv):
+    def event(*words):
+        with open(os.path.join(folder, "events"), "a") as f:
+            f.write(" ".join(str(w) for w in words) + "\n")
+
+    ready_r, ready_w = os.pipe()
+    pid = os.fork()
+    if pid == 0:
+        os.close(ready_w)
+        os.setpgid(0, 0)
+        os.read(ready_r, 1)  # the terminal is ours once this arrives
+        import resource
+        hard = resource.getrlimit(resource.RLIMIT_CORE)[1]
+        resource.setrlimit(resource.RLIMIT_CORE, (hard, hard))
+        for s in (signal.SIGINT, signal.SIGQUIT, signal.SIGTSTP, signal.SIGTTOU):
+            signal.signal(s, signal.SIG_DFL)
+        os.execvp(argv[0], argv)
+    os.close(ready_r)
+    for s in (signal.SIGINT, signal.SIGQUIT, signal.SIGTSTP, signal.SIGTTOU):
+        signal.signal(s, signal.SIG_IGN)
+    os.setpgid(pid, pid)
+    os.tcsetpgrp(0, pid)
+    event("started", pid)
+    os.write(ready_w, b"x")
+    os.close(ready_w)
+    while True:
+        _, status = os.waitpid(pid, os.WUNTRACED)
+        now = time.monotonic()
+        os.tcsetpgrp(0, os.getpgrp())
+        if not os.WIFSTOPPED(status):
+            event("ended", status, now)
+            break
+        event("stopped", now)
+        go = os.path.join(folder, "continue")
+        while not os.path.exists(go):
+            time.sleep(0.05)
+        os.unlink(go)
+        os.tcsetpgrp(0, pid)
+        os.kill(-pid, signal.SIGCONT)
+    while True:
+        signal.pause()
+
+
+if __name__ == "__main__" and len(sys.argv) > 2 and sys.argv[1] == "--job":
+    _job_parent(sys.argv[2], sys.argv[3:])

@@ -38,12 +38,12 @@ bool receive_chunks(const SocketHandle& socket, PartFile& part, std::uint64_t si
 }
 
 // After the end marker the receiver closes its side only once the file is
-// saved; anything else (a reset, data, silence past the socket's bound)
-// means it was not.
-bool receiver_closed_in_order(const SocketHandle& socket) {
+// saved; anything else (a reset, data, silence past the bound) means it was not.
+bool receiver_closed_in_order(SocketHandle& socket, int close_ms) {
     if (net_shutdown_send(socket.value) != 0) return false;
+    bound_phase(socket, close_ms);
     char byte = 0;
-    return net_recv(socket.value, &byte, 1, 0) == 0;
+    return recv_some(socket, &byte, 1) == 0;
 }
 }  // namespace
 
@@ -80,7 +80,7 @@ std::optional<std::string> received_file_name(const std::string& announced) {
     return name;
 }
 
-bool send_file(const SocketHandle& socket, const TransferRequest& request) {
+bool send_file(SocketHandle& socket, const TransferRequest& request, const TransferLimits& limits) {
     std::error_code ec;
     // Opening a pipe would wait for a writer without bound; only a regular
     // file has a size to announce anyway.
@@ -89,12 +89,13 @@ bool send_file(const SocketHandle& socket, const TransferRequest& request) {
     if (in.fail() || in.bad()) return false;
     const std::uint64_t size = fs::file_size(fs::path(request.path), ec);
     if (ec) return false;
-    return send_stream(socket, request.name, size, in, request.chunk_size);
+    return send_stream(socket, request.name, size, in, request.chunk_size, limits);
 }
 
-bool send_stream(const SocketHandle& socket, const std::string& name, std::uint64_t size, std::istream& in,
-                 std::uint64_t chunk_size) {
+bool send_stream(SocketHandle& socket, const std::string& name, std::uint64_t size, std::istream& in,
+                 std::uint64_t chunk_size, const TransferLimits& limits) {
     if (chunk_size == 0 || chunk_size > kMaxChunkLength) return false;
+    bound_pace(socket, kStreamStep, limits.stream_window_ms);
     if (!send_u32(socket, static_cast<std::uint32_t>(name.size()))) return false;
     if (!send_exact(socket, name.data(), name.size())) return false;
     if (!send_u64(socket, size)) return false;
@@ -114,12 +115,13 @@ bool send_stream(const SocketHandle& socket, const std::string& name, std::uint6
         print_progress(sent, size);
     }
     if (!send_u32(socket, 0)) return false;
-    if (!receiver_closed_in_order(socket)) return false;
+    if (!receiver_closed_in_order(socket, limits.close_ms)) return false;
     write_stdout("\n");
     return true;
 }
 
-bool receive_file(const SocketHandle& socket, const std::string& out_dir) {
+bool receive_file(SocketHandle& socket, const std::string& out_dir, const TransferLimits& limits) {
+    bound_pace(socket, kStreamStep, limits.stream_window_ms);
     std::uint32_t name_length = 0;
     if (!recv_u32(socket, name_length)) return false;
     if (name_length - 1u > kMaxNameLength - 1u) return false;
@@ -132,7 +134,7 @@ bool receive_file(const SocketHandle& socket, const std::string& out_dir) {
     if (!name) return false;
     const std::string destination = (fs::path(out_dir) / fs::path(*name)).string();
     PartFile part;
-    if (!part_file_open(part, out_dir, *name)) return false;
+    if (!part_file_open(part, out_dir, *name, limits.unsynced_ms)) return false;
     if (!receive_chunks(socket, part, size)) return false;
     if (!part_file_commit(part)) return false;
     write_stdout("\nSaved: " + zeylatui::escape_untrusted(destination) + "\n");

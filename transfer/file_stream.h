@@ -8,6 +8,7 @@
 #include <string>
 
 #include "handshake.h"
+#include "transfer_limits.h"
 
 struct TransferRequest {
     std::string path;
@@ -20,16 +21,18 @@ inline constexpr std::uint32_t kMaxChunkLength = 67108864;
 
 // Fields 6 to 11 of the file at request.path. True only once the receiver,
 // after the end marker, has closed its side in order (it does so only when
-// the file is saved); the socket's receive bound limits that wait.
-bool send_file(const SocketHandle& socket, const TransferRequest& request);
+// the file is saved). The receiver must take the stream at the limits' pace
+// and close within their time after the end marker.
+bool send_file(SocketHandle& socket, const TransferRequest& request, const TransferLimits& limits = {});
 // send_file once the file is open: its bytes come from in, and a read that
 // fails (in goes bad) fails the transfer without an end marker.
-bool send_stream(const SocketHandle& socket, const std::string& name, std::uint64_t size, std::istream& in,
-                 std::uint64_t chunk_size);
-// Fields 6 to 11 into out_dir. True only when exactly the announced number of
-// bytes arrived before the end marker and the file was synced and renamed
-// into place; otherwise nothing is left under the final name.
-bool receive_file(const SocketHandle& socket, const std::string& out_dir);
+bool send_stream(SocketHandle& socket, const std::string& name, std::uint64_t size, std::istream& in,
+                 std::uint64_t chunk_size, const TransferLimits& limits = {});
+// Fields 6 to 11 into out_dir, which the sender must keep moving at the
+// limits' pace. True only when exactly the announced number of bytes arrived
+// before the end marker and the file was synced, put in place and its folder
+// synced; otherwise nothing is left under the final name.
+bool receive_file(SocketHandle& socket, const std::string& out_dir, const TransferLimits& limits = {});
 
 // "\rProgress: P% (done/total bytes)"; empty when total is 0.
 std::string progress_line(std::uint64_t done, std::uint64_t total);

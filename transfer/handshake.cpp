@@ -26,16 +26,95 @@ namespace {
 
 // Workers start one at a time, but tests run a sender and a receiver together.
 std::atomic<bool> started{false};
+
+using Clock = std::chrono::steady_clock;
+
+// Milliseconds the peer has left, rounded up; -1 without a bound.
+int wait_left(const PeerBound& bound) {
+    if (bound.deadline == Clock::time_point::max()) return -1;
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(bound.deadline - Clock::now()).count();
+    return left <= 0 ? 0 : static_cast<int>(std::min<long long>(left, INT_MAX));
+}
+
+void count_moved(PeerBound& bound, int n) {
+    if (bound.step == 0 || n <= 0) return;
+    bound.moved += static_cast<std::uint64_t>(n);
+    if (bound.moved < bound.step) return;
+    bound.moved = 0;
+    bound.deadline = Clock::now() + bound.window;
+}
+
+bool set_socket_timeout(const SocketHandle& socket, int milliseconds) {
+    if (!net_set_timeouts(socket.value, milliseconds)) return false;
+    socket.timeout_ms = milliseconds;
+    return true;
+}
+
+// Plain blocking calls under a socket time-out that never reaches past the
+// deadline: set to half of what is left whenever it would, and raised again
+// after it ran out early, so a steady peer costs no more than plain calls.
+// Once no time is left only what is already there is taken.
+template <typename Io, typename Within>
+int bounded_io(const SocketHandle& socket, Io io, Within within) {
+    for (bool timed_out = false;; timed_out = true) {
+        const int left = wait_left(socket.bound);
+        int n = 0;
+        if (left < 0) {
+            if (socket.timeout_ms != 0) set_socket_timeout(socket, 0);
+            n = io();
+        } else if (left == 0) {
+            n = within(0);
+        } else {
+            const int target = std::max(1, left / 2);
+            const bool reset =
+                socket.timeout_ms == 0 || socket.timeout_ms > left || (timed_out && socket.timeout_ms < target);
+            if (reset && !set_socket_timeout(socket, target)) {
+                n = within(left);
+            } else {
+                n = io();
+                if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) continue;
+            }
+        }
+        count_moved(socket.bound, n);
+        return n;
+    }
+}
+
+int send_some(const SocketHandle& socket, const char* data, int n) {
+    return bounded_io(
+        socket, [&] { return net_send(socket.value, data, n, 0); },
+        [&](int ms) { return net_send_within(socket.value, data, n, ms); });
+}
 }  // namespace
+
+void bound_phase(SocketHandle& socket, int milliseconds) {
+    socket.bound = PeerBound{};
+    socket.bound.deadline = Clock::now() + std::chrono::milliseconds(milliseconds);
+}
+
+void bound_pace(SocketHandle& socket, std::uint64_t step, int milliseconds) {
+    bound_phase(socket, milliseconds);
+    socket.bound.window = std::chrono::milliseconds(milliseconds);
+    socket.bound.step = step;
+}
+
+int recv_some(const SocketHandle& socket, void* buffer, std::size_t n) {
+    if (socket.value == INVALID_SOCKET) return SOCKET_ERROR;
+    char* p = static_cast<char*>(buffer);
+    const int part = static_cast<int>(std::min<std::size_t>(n, INT_MAX));
+    return bounded_io(
+        socket, [&] { return net_recv(socket.value, p, part, 0); },
+        [&](int ms) { return net_recv_within(socket.value, p, part, ms); });
+}
 
 void close_socket(SocketHandle& socket) {
     if (socket.value != INVALID_SOCKET) closesocket(socket.value);
-    socket.value = INVALID_SOCKET;
+    socket = SocketHandle{};
 }
 
 void reset_socket(SocketHandle& socket) {
     if (socket.value != INVALID_SOCKET) net_close_reset(socket.value);
-    socket.value = INVALID_SOCKET;
+    socket = SocketHandle{};
 }
 
 bool net_startup() {
@@ -51,7 +130,7 @@ bool send_exact(const SocketHandle& socket, const void* data, std::size_t n) {
     const char* p = static_cast<const char*>(data);
     while (n > 0) {
         int part = static_cast<int>(std::min<std::size_t>(n, INT_MAX));
-        int sent = net_send(socket.value, p, part, 0);
+        int sent = send_some(socket, p, part);
         if (sent < 1) return false;
         p += sent;
         n -= static_cast<std::size_t>(sent);
@@ -63,8 +142,7 @@ bool recv_exact(const SocketHandle& socket, void* buffer, std::size_t n) {
     if (socket.value == INVALID_SOCKET) return false;
     char* p = static_cast<char*>(buffer);
     while (n > 0) {
-        int part = static_cast<int>(std::min<std::size_t>(n, INT_MAX));
-        int got = net_recv(socket.value, p, part, 0);
+        int got = recv_some(socket, p, n);
         if (got < 1) return false;
         p += got;
         n -= static_cast<std::size_t>(got);

@@ -4,13 +4,19 @@
 #include "banner.h"
 #include "console.h"
 #include "dialogs.h"
+#include "ending_signals.h"
 #include "i18n.h"
 #include "menu.h"
+#include "part_file.h"
 #include "receive_screen.h"
 #include "send_screen.h"
 #include "terminal_check.h"
 
 int main() {
+    // Closed connections are errors of the transfer, never an end of the program.
+    watch_ending_signals(PipeSignal::ignored);
+    // A named temporary of a receive still arriving goes with the program.
+    set_last_step(remove_unfinished_part_files);
     if (!check_terminal()) return 1;
     show_banner("Tovrel", "v3.0.0");
     SetConsoleOutputCP(65001);

@@ -4,31 +4,28 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <atomic>
 #include <cerrno>
-#include <random>
-#include <string>
+#include <cstring>
+#include <iterator>
+#include <thread>
+
+int (*part_file_sync_range)(int fd, off64_t offset, off64_t n, unsigned int flags) = ::sync_file_range;
 
 namespace {
-// Writeback is started every few MiB while data still arrives, so the sync
-// at the end has little left to wait for: the sender waits for that sync
-// under its silence limit, and a large file would otherwise sit in the page
-// cache until then.
-constexpr std::uint64_t kWritebackStep = 8u << 20;
+using Clock = std::chrono::steady_clock;
 
-std::string random_temp_name() {
-    static const char digits[] = "0123456789abcdef";
-    std::random_device rd;
-    std::string name = ".tovrel-";
-    for (int i = 0; i < 4; ++i) {
-        const unsigned word = rd();
-        for (int shift = 28; shift >= 0; shift -= 4) name += digits[(word >> shift) & 0xFu];
-    }
-    return name + ".part";
-}
+// Before the disk has been timed the allowance is small enough for a slow
+// stick. Writeback goes in slices of an eighth of it, so the disk always has
+// most of the allowance queued while the oldest slice is waited for.
+constexpr std::uint64_t kFirstAllowance = 2u << 20;
+constexpr std::uint64_t kMaxAllowance = 64u << 20;
+constexpr std::uint64_t kSlices = 8;
+constexpr std::uint64_t kMinSlice = 64u << 10;
 
-void close_fd(int& fd) {
-    if (fd >= 0) ::close(fd);
-    fd = -1;
+std::uint64_t slice_of(const PartFile& part) {
+    return std::max(kMinSlice, part.allowed / kSlices / kMinSlice * kMinSlice);
 }
 
 // An existing destination must be a file this user could write in place:
@@ -41,92 +38,142 @@ bool destination_acceptable(int dir_fd, const std::string& name) {
     return ::faccessat(dir_fd, name.c_str(), W_OK, AT_EACCESS) == 0;
 }
 
-// Gives the unnamed file a fresh temporary name beside the destination.
-bool link_unnamed(PartFile& file) {
-    const std::string self = "/proc/self/fd/" + std::to_string(file.fd);
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        std::string temp = random_temp_name();
-        if (::linkat(AT_FDCWD, self.c_str(), file.dir_fd, temp.c_str(), AT_SYMLINK_FOLLOW) == 0) {
-            file.temp_name = std::move(temp);
-            return true;
-        }
-        if (errno != EEXIST) return false;
+// Starts writeback of [from, to), or waits until it is on disk. Where ranges
+// cannot be synced the whole file is, which only waits for more.
+bool sync_range(int fd, std::uint64_t from, std::uint64_t to, bool wait) {
+    const unsigned int flags =
+        wait ? SYNC_FILE_RANGE_WAIT_BEFORE | SYNC_FILE_RANGE_WRITE | SYNC_FILE_RANGE_WAIT_AFTER : SYNC_FILE_RANGE_WRITE;
+    if (part_file_sync_range(fd, static_cast<off64_t>(from), static_cast<off64_t>(to - from), flags) == 0) return true;
+    if (errno != ENOSYS && errno != EINVAL && errno != EOPNOTSUPP && errno != ESPIPE) return false;
+    return !wait || ::fdatasync(fd) == 0;
+}
+
+// A slice is full: its writeback starts, and the oldest slices are waited
+// for until the allowance has room for the next one. The bytes found on disk
+// since the last look, over the time since then, give the rate: no more than
+// the disk's, nor than the network's when that is slower, which only keeps
+// the allowance smaller than it might be.
+bool hand_to_disk(PartFile& part) {
+    const int fd = part.file.fd();
+    if (!sync_range(fd, part.handed, part.written, false)) return false;
+    part.handed = part.written;
+    const Clock::time_point now = Clock::now();
+    if (part.synced > part.sampled) {
+        const double seconds = std::max(std::chrono::duration<double>(now - part.sampled_at).count(), 1e-6);
+        const double rate = static_cast<double>(part.synced - part.sampled) / seconds;
+        const double fits = rate * std::chrono::duration<double>(part.unsynced_time).count();
+        part.allowed = static_cast<std::uint64_t>(
+            std::clamp(fits, static_cast<double>(kSlices * kMinSlice), static_cast<double>(kMaxAllowance)));
+        part.sampled = part.synced;
+        part.sampled_at = now;
     }
-    return false;
+    while (part.synced < part.handed && part.written - part.synced + slice_of(part) > part.allowed) {
+        const std::uint64_t end = std::min(part.handed, part.synced + slice_of(part));
+        if (!sync_range(fd, part.synced, end, true)) return false;
+        part.synced = end;
+    }
+    return true;
+}
+
+// The named temporaries of receives in progress, for an ending program. A
+// slot is free, being filled or emptied by its worker, in use, or being
+// cleared by remove_unfinished_part_files; the worker that empties a slot
+// waits out a clearing (one unlink), never the other way round.
+enum SlotState : int { kFree, kBusy, kInUse, kClearing };
+struct UnfinishedSlot {
+    std::atomic<int> state{kFree};
+    int folder_fd = -1;  // the registry's own copy, closed only by the worker
+    char name[64] = {};
+};
+UnfinishedSlot unfinished[16];
+std::atomic<bool> ending{false};
+
+int register_unfinished(int folder_fd, const std::string& name) {
+    if (name.size() >= sizeof UnfinishedSlot::name) return -1;
+    for (int i = 0; i < static_cast<int>(std::size(unfinished)); ++i) {
+        UnfinishedSlot& slot = unfinished[i];
+        int expected = kFree;
+        if (!slot.state.compare_exchange_strong(expected, kBusy)) continue;
+        slot.folder_fd = ::fcntl(folder_fd, F_DUPFD_CLOEXEC, 0);
+        if (slot.folder_fd < 0) {
+            slot.state.store(kFree);
+            return -1;
+        }
+        std::memcpy(slot.name, name.c_str(), name.size() + 1);
+        slot.state.store(kInUse);
+        return i;
+    }
+    return -1;
+}
+
+void unregister_unfinished(int& index) {
+    if (index < 0) return;
+    UnfinishedSlot& slot = unfinished[index];
+    for (int expected = kInUse; !slot.state.compare_exchange_weak(expected, kBusy); expected = kInUse)
+        std::this_thread::yield();
+    ::close(slot.folder_fd);
+    slot.folder_fd = -1;
+    slot.state.store(kFree);
+    index = -1;
 }
 }  // namespace
 
 PartFile::~PartFile() { part_file_discard(*this); }
 
-bool part_file_open(PartFile& file, const std::string& out_dir, const std::string& name) {
-    part_file_discard(file);
-    file.dir_fd = ::open(out_dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (file.dir_fd < 0) return false;
-    if (!destination_acceptable(file.dir_fd, name)) {
-        close_fd(file.dir_fd);
+bool part_file_open(PartFile& part, const std::string& out_dir, const std::string& name, int unsynced_ms) {
+    part_file_discard(part);
+    const platform::Fd dir(::open(out_dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!dir || !destination_acceptable(dir.get(), name)) return false;
+    if (!part.file.open_in(dir.get(), name, true)) return false;
+    if (!part.file.temp_name().empty()) part.slot = register_unfinished(part.file.folder_fd(), part.file.temp_name());
+    // Checked after the slot is in use: an ending that cleared the list before
+    // then is seen here, and the receive gives up instead.
+    if ((!part.file.temp_name().empty() && part.slot < 0) || ending.load()) {
+        part_file_discard(part);
         return false;
     }
-    file.final_name = name;
-    file.written = 0;
-    file.handed_to_disk = 0;
-    // An unnamed file vanishes with the process: a receive cut short by a
-    // signal (Ctrl-C, a closed terminal) leaves nothing behind. It is linked
-    // under a temporary name only once complete.
-    if (::faccessat(AT_FDCWD, "/proc/self/fd", X_OK, 0) == 0) {
-        file.fd = ::openat(file.dir_fd, ".", O_WRONLY | O_TMPFILE | O_CLOEXEC, 0666);
-        if (file.fd >= 0) return true;
-    }
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        std::string temp = random_temp_name();
-        const int fd = ::openat(file.dir_fd, temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
-        if (fd >= 0) {
-            file.fd = fd;
-            file.temp_name = std::move(temp);
-            return true;
-        }
-        if (errno != EEXIST) break;
-    }
-    close_fd(file.dir_fd);
-    return false;
+    part.unsynced_time = std::chrono::milliseconds(unsynced_ms);
+    part.written = part.handed = part.synced = part.sampled = 0;
+    part.sampled_at = Clock::now();
+    part.allowed = kFirstAllowance;
+    return true;
 }
 
-bool part_file_write(PartFile& file, const char* data, std::size_t n) {
-    if (file.fd < 0) return false;
+bool part_file_write(PartFile& part, const char* data, std::size_t n) {
+    if (part.file.fd() < 0) return false;
+    // Written slice by slice, so that a chunk larger than the allowance (up
+    // to 64 MiB from a sender) cannot pass it.
     while (n > 0) {
-        const ssize_t done = ::write(file.fd, data, n);
-        if (done < 0 && errno == EINTR) continue;
-        if (done <= 0) return false;
-        data += done;
-        n -= static_cast<std::size_t>(done);
-        file.written += static_cast<std::uint64_t>(done);
-    }
-    if (file.written - file.handed_to_disk >= kWritebackStep) {
-        // Linux starts writeback of the dirty range here; elsewhere it is only advice.
-        ::posix_fadvise(file.fd, static_cast<off_t>(file.handed_to_disk),
-                        static_cast<off_t>(file.written - file.handed_to_disk), POSIX_FADV_DONTNEED);
-        file.handed_to_disk = file.written;
+        const std::uint64_t room = slice_of(part) - std::min(slice_of(part), part.written - part.handed);
+        const std::size_t take = static_cast<std::size_t>(std::min<std::uint64_t>(n, room));
+        if (!part.file.write(data, take)) return false;
+        part.written += take;
+        data += take;
+        n -= take;
+        if (part.written - part.handed >= slice_of(part) && !hand_to_disk(part)) return false;
     }
     return true;
 }
 
-bool part_file_commit(PartFile& file) {
-    if (file.fd < 0) return false;
-    bool ok = ::fsync(file.fd) == 0 && (!file.temp_name.empty() || link_unnamed(file));
-    ok = ::close(file.fd) == 0 && ok;
-    file.fd = -1;
-    ok = ok && ::renameat(file.dir_fd, file.temp_name.c_str(), file.dir_fd, file.final_name.c_str()) == 0;
-    if (!ok) {
-        part_file_discard(file);
-        return false;
-    }
-    file.temp_name.clear();
-    close_fd(file.dir_fd);
-    return true;
+bool part_file_commit(PartFile& part) {
+    // Unregistered only after the rename: an ending until then removes the
+    // temporary, and the rename fails.
+    const bool ok = part.file.commit();
+    unregister_unfinished(part.slot);
+    return ok;
 }
 
-void part_file_discard(PartFile& file) {
-    close_fd(file.fd);
-    if (file.dir_fd >= 0 && !file.temp_name.empty()) ::unlinkat(file.dir_fd, file.temp_name.c_str(), 0);
-    file.temp_name.clear();
-    close_fd(file.dir_fd);
+void part_file_discard(PartFile& part) {
+    part.file.discard();
+    unregister_unfinished(part.slot);
+}
+
+void remove_unfinished_part_files() {
+    ending.store(true);
+    for (UnfinishedSlot& slot : unfinished) {
+        int expected = kInUse;
+        if (!slot.state.compare_exchange_strong(expected, kClearing)) continue;
+        ::unlinkat(slot.folder_fd, slot.name, 0);
+        slot.state.store(kInUse);
+    }
 }

@@ -8,7 +8,9 @@
 #include <thread>
 
 #include "app.h"
+#include "ending_signals.h"
 #include "i18n.h"
+#include "keys.h"
 #include "terminal.h"
 
 namespace {
@@ -83,7 +85,7 @@ bool show_share_card(const std::string& host, std::uint16_t port, const std::str
         // Keys typed while the key pair was made were meant for no screen.
         if (first) flushinp();
         first = false;
-        const int key = wgetch(stdscr);
+        const int key = read_screen_key();
         if (is_enter(key)) return true;
         if (key == 27 || key == ERR) return false;  // ERR: the terminal is gone
     }
@@ -100,6 +102,9 @@ void show_transfer_progress(const std::string& title, const std::string& status,
         draw_progress_frame(title, status, kSpinner[counter % 4], log.snapshot());
         ++counter;
         std::this_thread::sleep_for(std::chrono::milliseconds(80));
+        // An ending signal ends the program here, without waiting for the
+        // worker, which may sit in a socket call.
+        act_on_signals();
     }
     std::vector<std::string> lines;
     lines.push_back(success.load() ? tr("p2p_log_done") : tr("err_title"));
@@ -124,7 +129,7 @@ void show_result_screen(const std::string& title, const std::vector<std::string>
     flushinp();
     nodelay(stdscr, FALSE);
     for (;;) {
-        const int key = wgetch(stdscr);
+        const int key = read_screen_key();
         if (is_enter(key) || key == 27 || key == ERR) return;  // ERR: the terminal is gone
     }
 }

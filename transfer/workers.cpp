@@ -93,7 +93,7 @@ void sender_worker(std::uint16_t port, std::string& error, std::atomic<bool>& su
             error = tr("p2p_err_accept");
         } else {
             log.push(tr("p2p_log_connected"));
-            net_set_timeouts(peer.value, limits.silence_ms);
+            bound_phase(peer, limits.handshake_ms);
             std::string fingerprint;
             if (!handshake_as_sender(peer, session, fingerprint)) {
                 error = tr("p2p_err_handshake");
@@ -102,7 +102,7 @@ void sender_worker(std::uint16_t port, std::string& error, std::atomic<bool>& su
                 log.push("FP: " + fingerprint);
                 std::optional<std::string> name = announced_name(path);
                 log.push(tr("p2p_log_transfer"));
-                sent = name && send_file(peer, TransferRequest{path, *name, 65536});
+                sent = name && send_file(peer, TransferRequest{path, *name, 65536}, limits);
                 if (!sent) error = tr("p2p_err_transfer");
             }
         }
@@ -111,7 +111,11 @@ void sender_worker(std::uint16_t port, std::string& error, std::atomic<bool>& su
         if (error.empty()) error = tr("p2p_err_transfer");
     }
     publish(success, done, sent);
-    close_socket(peer);
+    // A sender that gave up says so, as the receiver does.
+    if (sent)
+        close_socket(peer);
+    else
+        reset_socket(peer);
     close_socket(listener);
 }
 
@@ -146,7 +150,7 @@ bool receive_on_connection(SocketHandle& socket, const std::string& out_dir, Tra
                            const TransferLimits& limits) {
     bool received = false;
     try {
-        net_set_timeouts(socket.value, limits.silence_ms);
+        bound_phase(socket, limits.handshake_ms);
         // Until the file is saved even the close at the process's end (Ctrl-C,
         // a closed terminal) must not read as "saved" to the sender.
         net_reset_on_close(socket.value, true);
@@ -158,7 +162,7 @@ bool receive_on_connection(SocketHandle& socket, const std::string& out_dir, Tra
             log.push(tr("p2p_log_handshake"));
             log.push("FP: " + fingerprint);
             log.push(tr("p2p_log_transfer"));
-            received = receive_file(socket, out_dir);
+            received = receive_file(socket, out_dir, limits);
             if (!received) error = tr("p2p_err_receive");
         }
     } catch (...) {

@@ -7,14 +7,8 @@
 #include <string>
 
 #include "handshake.h"
+#include "transfer_limits.h"
 #include "transfer_log.h"
-
-// Bounds on waits the peer controls, so no transfer hangs for ever.
-struct TransferLimits {
-    int connect_ms = 15000;
-    int silence_ms = 60000;
-    int accept_ms = 600000;
-};
 
 // Listens on port, accepts one receiver, runs the handshake and sends path.
 // Publishes the error text, then success, then done.

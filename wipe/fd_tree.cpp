@@ -1,5 +1,7 @@
 #include "fd_tree.h"
 
+#include "fd.h"
+
 #include <cerrno>
 #include <dirent.h>
 #include <filesystem>
@@ -9,6 +11,8 @@
 #include <vector>
 
 namespace {
+using platform::Fd;
+
 [[noreturn]] void throw_walk_error(const char* what, const std::string& shown, int err) {
     throw std::filesystem::filesystem_error(what, std::filesystem::path(shown),
                                             std::error_code(err, std::system_category()));
@@ -69,11 +73,6 @@ Fd reopen_from_root(int root, const std::vector<Level>& stack, std::size_t depth
     return dir;
 }
 }  // namespace
-
-void Fd::reset() {
-    if (fd_ >= 0) close(fd_);
-    fd_ = -1;
-}
 
 int query_entry(int dir, const std::string& name, EntryInfo& out) {
     struct statx stx {};

@@ -8,32 +8,6 @@
 #include <string>
 #include <sys/stat.h>
 #include <sys/types.h>
-#include <utility>
-
-// An owned file descriptor.
-class Fd {
-public:
-    Fd() = default;
-    explicit Fd(int fd) : fd_(fd) {}
-    ~Fd() { reset(); }
-    Fd(Fd&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
-    Fd& operator=(Fd&& other) noexcept {
-        if (this != &other) {
-            reset();
-            fd_ = std::exchange(other.fd_, -1);
-        }
-        return *this;
-    }
-    Fd(const Fd&) = delete;
-    Fd& operator=(const Fd&) = delete;
-
-    int get() const { return fd_; }
-    explicit operator bool() const { return fd_ >= 0; }
-    void reset();
-
-private:
-    int fd_ = -1;
-};
 
 // The mount a walk stays on. A device number alone would miss a bind mount
 // of the same file system, so the mount ID decides where the kernel has one.

@@ -2,6 +2,8 @@
 
 #include <curses.h>
 
+#include "keys.h"
+
 namespace {
 constexpr int kEsc = 27;
 
@@ -152,7 +154,7 @@ int after_224() {
 }
 
 int read_translated(bool letters) {
-    const int k = wgetch(stdscr);
+    const int k = read_terminal_key();
     if (k == 0) return scan_code_key(wgetch(stdscr));
     if (k == 224) return after_224();
     if (k == kEsc) return escape_sequence_key();

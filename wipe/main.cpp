@@ -1,6 +1,7 @@
 #include "app.h"
 #include "banner.h"
 #include "confirm.h"
+#include "ending_signals.h"
 #include "form.h"
 #include "i18n.h"
 #include "key_reader.h"
@@ -12,6 +13,7 @@
 #include "terminal_check.h"
 
 int main() {
+    watch_ending_signals();
     if (!check_terminal()) return 1;
     show_banner("Vornix", "3.0.0");
     set_language("en");

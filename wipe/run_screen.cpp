@@ -13,6 +13,8 @@
 #include "wipe_engine.h"
 #include "wipe_log_file.h"
 
+void (*after_target_checks)() = nullptr;
+
 namespace {
 void show_done_screen(const std::string& target_text) {
     clear();
@@ -79,11 +81,13 @@ int run_wipe_ui(zeylatui::App& app, const WipeConfig& cfg) {
         log_line("ERROR: empty target");
         return end_run(log_file, kRunEmptyTarget);
     }
-    if (is_unsafe_path(cfg.target)) {
+    // Resolved once: the checks and the wipe work on what was opened here.
+    TargetPlace place = open_target(cfg.target);
+    if (is_unsafe_path(cfg.target) || is_unsafe_place(place)) {
         log_line("ERROR: refused unsafe path: " + target_logged);
         return end_run(log_file, kRunUnsafePath);
     }
-    if (is_current_directory(cfg.target)) {
+    if (is_current_directory(place)) {
         log_line("ERROR: refused current working directory: " + target_logged);
         return end_run(log_file, kRunCurrentDirectory);
     }
@@ -93,12 +97,15 @@ int run_wipe_ui(zeylatui::App& app, const WipeConfig& cfg) {
     log_line("Target: " + target_logged);
     log_line("Passes: " + std::to_string(cfg.passes) + " | Block: " + std::to_string(block_bytes) + " bytes" +
              (cfg.dry_run ? " | DRY-RUN" : ""));
+    if (after_target_checks) after_target_checks();
     try {
-        wipe_target(cfg.target, cfg.passes, block_bytes, cfg.dry_run);
+        wipe_target(place, cfg.passes, block_bytes, cfg.dry_run);
     } catch (const std::exception& e) {
         log_line("Exception: " + zeylatui::escape_untrusted(e.what()));
         return end_run(log_file, kRunException);
     }
+    // The done screen must not keep the target's mount busy.
+    place = TargetPlace{};
     log_line("Vornix finished.");
     end_run(log_file, kRunDone);
 

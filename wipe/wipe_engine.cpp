@@ -15,10 +15,14 @@
 #include <unistd.h>
 #include <vector>
 
+#include "ending_signals.h"
 #include "escape.h"
+#include "fd.h"
 #include "fd_tree.h"
+#include "target_place.h"
 
 namespace fs = std::filesystem;
+using platform::Fd;
 
 std::function<void(const std::string&)> log_sink;
 bool log_enabled = false;
@@ -31,50 +35,9 @@ std::string lower_ascii(std::string s) {
     return s;
 }
 
-// Repeated slashes, trailing slashes and "." components folded away; ".."
-// stays, so "/usr/../x" still reads as below /usr.
-std::string fold_slashes_and_dots(const std::string& text) {
-    std::vector<std::string> parts;
-    std::size_t i = 0;
-    while (i < text.size()) {
-        const std::size_t next = text.find('/', i);
-        const std::string part = text.substr(i, next == std::string::npos ? std::string::npos : next - i);
-        if (!part.empty() && part != ".") parts.push_back(part);
-        if (next == std::string::npos) break;
-        i = next + 1;
-    }
-    std::string out;
-    for (const std::string& part : parts) out += "/" + part;
-    return out.empty() ? "/" : out;
-}
-
-bool is_system_folder(const std::string& absolute_text) {
-    static const char* const kSystemFolders[] = {"/bin",    "/boot", "/dev", "/etc",  "/lib", "/lib32", "/lib64",
-                                                 "/libx32", "/proc", "/run", "/sbin", "/sys", "/usr"};
-    const std::string folded = fold_slashes_and_dots(absolute_text);
-    if (folded == "/") return true;
-    for (const std::string f : kSystemFolders)
-        if (folded == f || folded.rfind(f + "/", 0) == 0) return true;
-    return false;
-}
-
 bool is_missing(const std::error_code& ec) {
     return ec == std::errc::no_such_file_or_directory || ec == std::errc::not_a_directory ||
            ec == std::errc::filename_too_long || ec == std::errc::invalid_argument;
-}
-
-// The last component the text names: "link/" and "link/." reach through the
-// link, yet the user chose the link itself.
-fs::path without_trailing_dots(const fs::path& p) {
-    std::string text = p.string();
-    for (;;) {
-        if (text.size() > 1 && text.back() == '/')
-            text.pop_back();
-        else if (text.size() > 2 && text.ends_with("/."))
-            text.resize(text.size() - 2);
-        else
-            return text;
-    }
 }
 
 struct FreeDeleter {
@@ -98,19 +61,6 @@ std::string exception_text(const char* what, const std::string& shown, int err) 
     return fs::filesystem_error(what, fs::path(shown), std::error_code(err, std::system_category())).what();
 }
 
-// The whole range at offset, across short writes and interrupted calls.
-bool write_at(int fd, const unsigned char* data, std::uint64_t n, std::uint64_t offset) {
-    while (n > 0) {
-        const ssize_t w = pwrite(fd, data, static_cast<std::size_t>(n), static_cast<off_t>(offset));
-        if (w < 0 && errno == EINTR) continue;
-        if (w <= 0) return false;
-        data += w;
-        n -= static_cast<std::uint64_t>(w);
-        offset += static_cast<std::uint64_t>(w);
-    }
-    return true;
-}
-
 // One pass over the whole size, committed to the medium before it counts:
 // otherwise the removal that follows lets the kernel drop the dirty pages.
 bool overwrite_pass(int fd, const std::string& shown, std::uint64_t size, std::uint64_t block_bytes, bool random_pass,
@@ -122,11 +72,12 @@ bool overwrite_pass(int fd, const std::string& shown, std::uint64_t size, std::u
             fill_random_block(random, n, gen);
             data = random;
         }
-        if (!write_at(fd, data, n, written)) {
+        if (!platform::pwrite_all(fd, data, static_cast<std::size_t>(n), written)) {
             log_line("Write error on: " + esc(shown));
             return false;
         }
         written += n;
+        act_on_signals();  // an ending signal ends the program here
     }
     if (wipe_sync(fd) != 0) {
         log_line("Write error on: " + esc(shown));
@@ -135,11 +86,32 @@ bool overwrite_pass(int fd, const std::string& shown, std::uint64_t size, std::u
     return true;
 }
 
+bool same_entry(const EntryInfo& a, const EntryInfo& b) { return a.dev == b.dev && a.ino == b.ino; }
+
+// Whether the name in dir still holds the entry that was worked on, at the
+// size it had. Linux has no conditional unlink: a window of microseconds
+// stays between this check and the unlink that follows it.
+bool unchanged(int dir, const std::string& name, const EntryInfo& worked_on, std::uint64_t size) {
+    EntryInfo now;
+    return query_entry(dir, name, now) == 0 && same_entry(now, worked_on) && now.size == size;
+}
+
+[[noreturn]] void throw_target_error(const char* what, const std::string& shown, int err) {
+    throw fs::filesystem_error(what, fs::path(shown), std::error_code(err, std::system_category()));
+}
+
+// The entry the run screen checked was swapped for another before its wipe began.
+[[noreturn]] void throw_target_changed(const std::string& shown) {
+    throw fs::filesystem_error("target changed since it was checked", fs::path(shown),
+                               std::make_error_code(std::errc::operation_canceled));
+}
+
 // One file, name in its folder dir. Every decision comes from the
-// descriptor that is then overwritten; mount is the tree's (none for a
-// single-file target). A file that is not overwritten stays where it is.
-bool wipe_entry(int dir, const std::string& name, const std::string& shown, const MountRef* mount, std::uint64_t passes,
-                std::uint64_t block_bytes, bool dry_run) {
+// descriptor that is then overwritten; mount is its folder's. checked, when
+// given, is the entry the target's checks saw. A file that is not
+// overwritten, or that changed while it was, stays where it is.
+bool wipe_entry(int dir, const std::string& name, const std::string& shown, const MountRef& mount,
+                const EntryInfo* checked, std::uint64_t passes, std::uint64_t block_bytes, bool dry_run) {
     const std::string p = esc(shown);
     EntryInfo queried;
     if (query_entry(dir, name, queried) != 0 || !S_ISREG(queried.mode)) {
@@ -147,6 +119,7 @@ bool wipe_entry(int dir, const std::string& name, const std::string& shown, cons
         return false;
     }
     if (dry_run) {
+        if (checked != nullptr && !same_entry(queried, *checked)) throw_target_changed(shown);
         if (queried.nlink > 1) {
             log_line("Skipping file with other hard links: " + p);
             return false;
@@ -170,14 +143,15 @@ bool wipe_entry(int dir, const std::string& name, const std::string& shown, cons
         log_line("Skipping non-regular file: " + p);
         return false;
     }
+    const EntryInfo& info = fd ? opened : queried;
+    if (checked != nullptr && !same_entry(info, *checked)) throw_target_changed(shown);
     // An empty file has no data to overwrite, so it goes even when it cannot be opened.
     if (!fd && queried.size != 0) {
         log_line("Preparing to overwrite: " + p + " (" + std::to_string(queried.size) + " bytes)");
         log_line("Failed to open for overwrite: " + p);
         return false;
     }
-    const EntryInfo& info = fd ? opened : queried;
-    if (mount != nullptr && on_other_mount(info, *mount)) {
+    if (on_other_mount(info, mount)) {
         log_line("Skipping mount point: " + p);
         return false;
     }
@@ -190,6 +164,10 @@ bool wipe_entry(int dir, const std::string& name, const std::string& shown, cons
     log_line("Preparing to overwrite: " + p + " (" + std::to_string(size) + " bytes)");
 
     if (size == 0) {
+        if (!unchanged(dir, name, info, 0)) {
+            log_line("File changed while it was overwritten, left in place: " + p);
+            return false;
+        }
         if (unlinkat(dir, name.c_str(), 0) != 0) {
             log_line("Zero-length file removed with error: " + p + " (" + error_text(errno) + ")");
             return false;
@@ -208,6 +186,12 @@ bool wipe_entry(int dir, const std::string& name, const std::string& shown, cons
             return false;
     }
 
+    // Replaced by a new version, or grown: what the name holds now was not
+    // (all) overwritten.
+    if (!unchanged(dir, name, info, size)) {
+        log_line("File changed while it was overwritten, left in place: " + p);
+        return false;
+    }
     if (unlinkat(dir, name.c_str(), 0) != 0) {
         log_line("File removed with error: " + p + " (" + error_text(errno) + ")");
         return false;
@@ -231,7 +215,7 @@ public:
             }
             if (S_ISDIR(info.mode)) return true;
             if (S_ISREG(info.mode)) {
-                wipe_entry(dir, name, shown, &mount_, passes_, block_bytes_, dry_run_);
+                wipe_entry(dir, name, shown, mount_, nullptr, passes_, block_bytes_, dry_run_);
             } else if (S_ISLNK(info.mode)) {
                 // Links to folders and links that lead nowhere pass silently.
                 struct stat target {};
@@ -274,6 +258,8 @@ public:
         }
         if (S_ISDIR(info.mode)) return true;
         if (S_ISREG(info.mode)) return false;
+        // Something put in its place since the walk looked stays, and so does its folder.
+        if (!unchanged(dir, name, info, info.size)) return false;
         if (unlinkat(dir, name.c_str(), 0) != 0 && errno != ENOENT) note(errno);
         return false;
     }
@@ -286,30 +272,6 @@ public:
     }
 };
 
-// The folder that holds a target is only looked into by name, never listed:
-// O_PATH needs no read permission on it, just as a path would not.
-constexpr int kParentFolder = O_PATH | O_DIRECTORY | O_CLOEXEC;
-
-// The folder that holds the last component the target names, opened once,
-// and that component; no folder when the text ends in "." or "..".
-struct TargetPlace {
-    Fd parent;
-    std::string leaf;
-};
-
-TargetPlace locate(const fs::path& named) {
-    TargetPlace place;
-    const std::string leaf = named.filename().string();
-    if (leaf.empty() || leaf == "." || leaf == "..") return place;
-    const fs::path parent = named.has_parent_path() ? named.parent_path() : fs::path(".");
-    place.parent = Fd(open(parent.c_str(), kParentFolder));
-    if (place.parent) place.leaf = leaf;
-    return place;
-}
-
-[[noreturn]] void throw_target_error(const char* what, const fs::path& target, int err) {
-    throw fs::filesystem_error(what, target, std::error_code(err, std::system_category()));
-}
 }  // namespace
 
 std::string now_timestamp() {
@@ -340,33 +302,14 @@ void log_line(const std::string& msg) {
 }
 
 bool is_unsafe_path(const fs::path& p) {
-    const std::string text = lower_ascii(p.string());
+    const std::string raw = p.string();
+    const std::string text = lower_ascii(raw);
     if (text.size() == 3 && text[1] == ':' && (text[2] == '\\' || text[2] == '/')) return true;
     if (text.rfind("c:\\windows", 0) == 0) return true;
     if (text.rfind("\\windows", 0) == 0) return true;
     if (text.rfind("\\\\.\\", 0) == 0) return true;
-
-    const std::string raw = p.string();
-    if (!raw.empty() && raw.front() == '/' && is_system_folder(raw)) return true;
-    if (raw.empty()) return false;
-
-    // The place the path really names: "../../etc" or a link to /usr.
-    std::error_code ec;
-    const fs::path absolute = fs::absolute(p, ec);
-    if (ec) return false;
-    fs::path resolved = fs::weakly_canonical(absolute, ec);
-    if (ec) resolved = absolute.lexically_normal();
-    return is_system_folder(resolved.string());
-}
-
-bool is_current_directory(const fs::path& target) {
-    try {
-        const fs::path cwd = fs::current_path();
-        return fs::exists(target) && fs::exists(cwd) && fs::equivalent(target, cwd);
-    } catch (...) {
-        // The check itself failing must not stop the run.
-        return false;
-    }
+    if (!raw.empty() && raw.front() == '/' && is_system_path_text(raw)) return true;
+    return names_parent_folder(raw);
 }
 
 void fill_random_block(unsigned char* block, std::uint64_t n, std::mt19937_64& gen) {
@@ -385,59 +328,61 @@ void fill_random_block(unsigned char* block, std::uint64_t n, std::mt19937_64& g
 }
 
 bool wipe_file(const fs::path& path, std::uint64_t passes, std::uint64_t block_bytes, bool dry_run) {
-    const std::string shown = path.string();
-    const std::string leaf = path.filename().string();
-    const fs::path parent = path.has_parent_path() ? path.parent_path() : fs::path(".");
-    const Fd dir(open(parent.c_str(), kParentFolder));
-    if (!dir || leaf.empty()) {
-        log_line("Skipping non-regular file: " + esc(shown));
+    const TargetPlace place = open_target(path);
+    EntryInfo folder;
+    if (!place.folder || query_entry(place.folder.get(), "", folder) != 0) {
+        log_line("Skipping non-regular file: " + esc(place.shown));
         return false;
     }
-    return wipe_entry(dir.get(), leaf, shown, nullptr, passes, block_bytes, dry_run);
+    return wipe_entry(place.folder.get(), place.name, place.shown, mount_of(folder), nullptr, passes, block_bytes,
+                      dry_run);
 }
 
 void wipe_target(const fs::path& target, std::uint64_t passes, std::uint64_t block_bytes, bool dry_run) {
-    const std::string shown = target.string();
+    wipe_target(open_target(target), passes, block_bytes, dry_run);
+}
+
+void wipe_target(const TargetPlace& place, std::uint64_t passes, std::uint64_t block_bytes, bool dry_run) {
+    const std::string& shown = place.shown;
     const std::string t = esc(shown);
-    struct stat st {};
-    if (fstatat(AT_FDCWD, target.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
-        const std::error_code ec(errno, std::system_category());
-        if (!is_missing(ec)) throw fs::filesystem_error("cannot query target", target, ec);
+    if (!place.entry) {
+        const std::error_code ec(place.error, std::system_category());
+        if (!is_missing(ec)) throw fs::filesystem_error("cannot query target", fs::path(shown), ec);
         log_line("Path does not exist: " + t);
         return;
     }
-
-    // From here on the target is reached through the folder that holds it.
-    TargetPlace place = locate(without_trailing_dots(target));
-    EntryInfo named;
-    if (place.parent) {
-        if (const int err = query_entry(place.parent.get(), place.leaf, named); err != 0)
-            throw_target_error("cannot query target", target, err);
-        // A link as target is reported and left alone, never walked through.
-        if (S_ISLNK(named.mode)) {
-            log_line("Skipping non-regular file: " + t);
-            return;
-        }
-    }
-    if (S_ISREG(st.st_mode)) {
-        if (place.parent)
-            wipe_entry(place.parent.get(), place.leaf, shown, nullptr, passes, block_bytes, dry_run);
-        else
-            wipe_file(target, passes, block_bytes, dry_run);
+    // A link as target is reported and left alone, never walked through.
+    if (S_ISLNK(place.info.mode)) {
+        log_line("Skipping non-regular file: " + t);
         return;
     }
+    // "/", "." and "x/..": the run screen refuses these; the folder they
+    // name has no name here to remove it by.
+    if (!place.folder) throw_target_error("cannot wipe a folder not named by its own name", shown, EINVAL);
+    EntryInfo folder;
+    if (const int err = query_entry(place.folder.get(), "", folder); err != 0)
+        throw_target_error("cannot query target", shown, err);
 
-    constexpr int kFolder = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
-    const Fd root(place.parent ? openat(place.parent.get(), place.leaf.c_str(), kFolder)
-                               : open(target.c_str(), kFolder));
+    if (S_ISREG(place.info.mode)) {
+        // A file mounted over the target: its data belongs to another place.
+        if (on_other_mount(place.info, mount_of(folder))) {
+            log_line("Skipping mount point: " + t);
+            return;
+        }
+        wipe_entry(place.folder.get(), place.name, shown, mount_of(folder), &place.info, passes, block_bytes, dry_run);
+        return;
+    }
+    if (!S_ISDIR(place.info.mode)) throw_target_error("cannot open folder", shown, ENOTDIR);
+
+    const Fd root(openat(place.folder.get(), place.name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
     // A folder that cannot be listed for lack of permission is passed over.
-    if (!root && errno != EACCES) throw_target_error("cannot open folder", target, errno);
-    MountRef mount;
+    if (!root && errno != EACCES) throw_target_error("cannot open folder", shown, errno);
+    const MountRef mount = mount_of(place.info);
     if (root) {
-        EntryInfo info;
-        if (const int err = query_entry(root.get(), "", info); err != 0)
-            throw_target_error("cannot query target", target, err);
-        mount = mount_of(info);
+        EntryInfo opened;
+        if (const int err = query_entry(root.get(), "", opened); err != 0)
+            throw_target_error("cannot query target", shown, err);
+        if (!same_entry(opened, place.info)) throw_target_changed(shown);
         WipeVisitor wipe(mount, passes, block_bytes, dry_run);
         walk_tree(root.get(), shown, mount, wipe);
     }
@@ -454,9 +399,12 @@ void wipe_target(const fs::path& target, std::uint64_t passes, std::uint64_t blo
             remove.note(e.code().value());
         }
     }
-    const int removed = place.parent ? unlinkat(place.parent.get(), place.leaf.c_str(), AT_REMOVEDIR)
-                                     : unlinkat(AT_FDCWD, target.c_str(), AT_REMOVEDIR);
-    if (removed != 0) remove.note(errno);
+    // The name goes only while it still holds the folder that was emptied.
+    EntryInfo now;
+    if (query_entry(place.folder.get(), place.name, now) != 0 || !same_entry(now, place.info))
+        remove.note(ENOENT);
+    else if (unlinkat(place.folder.get(), place.name.c_str(), AT_REMOVEDIR) != 0)
+        remove.note(errno);
     if (remove.first_error != 0) {
         log_line("Could not remove directory tree: " + t + " (" + error_text(remove.first_error) + ")");
         return;

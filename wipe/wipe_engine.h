@@ -8,6 +8,8 @@
 #include <random>
 #include <string>
 
+#include "target_place.h"
+
 // Receives every finished log line while log_enabled is true.
 extern std::function<void(const std::string&)> log_sink;
 extern bool log_enabled;
@@ -20,11 +22,10 @@ std::string trim(const std::string& s);
 void log_line(const std::string& msg);
 
 // Drive roots, the Windows folder and device paths, and on this system the
-// root and the operating system's folders, by text and after resolving links.
+// root and the operating system's folders, by text alone; also a last
+// component "..". Links and mounts are judged on the opened place
+// (is_unsafe_place).
 bool is_unsafe_path(const std::filesystem::path& p);
-// True when the target names the working folder itself; false also when the
-// check cannot be made.
-bool is_current_directory(const std::filesystem::path& target);
 
 // Fills the first n bytes of block with overwrite data: the low 32 bits of one
 // generator output per four bytes, least significant byte first.
@@ -38,6 +39,10 @@ extern SyncFunction wipe_sync;
 // Every name in a log line goes through zeylatui::escape_untrusted, so one
 // line stays one line. Files, folders and links are reached through open
 // descriptors only; nothing outside the target's folder tree and mount is
-// written or removed.
+// written or removed. A file is removed only while its name still holds the
+// file that was overwritten, at the size that was overwritten.
 bool wipe_file(const std::filesystem::path& path, std::uint64_t passes, std::uint64_t block_bytes, bool dry_run);
+// Opens the target (open_target) and wipes that place.
 void wipe_target(const std::filesystem::path& target, std::uint64_t passes, std::uint64_t block_bytes, bool dry_run);
+// Wipes the place the checks were made on; its path is not looked up again.
+void wipe_target(const TargetPlace& place, std::uint64_t passes, std::uint64_t block_bytes, bool dry_run);

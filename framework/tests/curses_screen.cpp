@@ -49,6 +49,10 @@ void CursesScreen::drain() {
         if (n <= 0) continue;
         for (ssize_t i = 0; i < n; ++i)
             if (buf[i] == '\a') ++bells_;
+        {
+            std::lock_guard<std::mutex> hold(written_lock_);
+            written_.append(buf, static_cast<std::size_t>(n));
+        }
         bytes_seen_ += n;
     }
 }
@@ -94,12 +98,36 @@ bool CursesScreen::has_pair(int y, int x, int pair) const {
     return p == pair;
 }
 
-int CursesScreen::beeps() {
-    // Let the reader catch up with what curses has written.
+bool CursesScreen::reversed(int y, int x) const {
+    cchar_t cell{};
+    if (mvwin_wch(stdscr, y, x, &cell) == ERR) return false;
+    wchar_t wc[CCHARW_MAX + 1] = {};
+    attr_t attrs = 0;
+    short p = 0;
+    getcchar(&cell, wc, &attrs, &p, nullptr);
+    return (attrs & A_REVERSE) != 0;
+}
+
+namespace {
+// Lets the reader catch up with what curses has written.
+void settle(const std::atomic<long>& bytes_seen) {
     long last = -1;
-    while (last != bytes_seen_) {
-        last = bytes_seen_;
+    while (last != bytes_seen) {
+        last = bytes_seen;
         std::this_thread::sleep_for(std::chrono::milliseconds(60));
     }
+}
+}  // namespace
+
+int CursesScreen::beeps() {
+    settle(bytes_seen_);
     return bells_;
+}
+
+std::string CursesScreen::take_written() {
+    settle(bytes_seen_);
+    std::lock_guard<std::mutex> hold(written_lock_);
+    std::string out;
+    out.swap(written_);
+    return out;
 }

@@ -36,8 +36,12 @@ public:
     std::string text_at(int y, int x, int n) const;
     // Whether cell (y, x) is drawn in colour pair `pair`.
     bool has_pair(int y, int x, int pair) const;
+    // Whether cell (y, x) is drawn in reverse video.
+    bool reversed(int y, int x) const;
     // Bell bytes the program has written so far.
     int beeps();
+    // Bytes curses has written to the terminal since the last call.
+    std::string take_written();
 
 private:
     void drain();
@@ -50,6 +54,8 @@ private:
     std::atomic<bool> stop_{false};
     std::atomic<int> bells_{0};
     std::atomic<long> bytes_seen_{0};
+    std::mutex written_lock_;
+    std::string written_;
     zeylatui::App app_;
 };
 

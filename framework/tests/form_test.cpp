@@ -34,6 +34,7 @@ TEST(FormDrawing, LayoutOn80x24) {
     EXPECT_EQ(screen.text_at(4, 5, 8), "Field 0:");
     EXPECT_EQ(screen.text_at(4, 35, 42), "[" + std::string(37, 'x') + "END]");
     EXPECT_TRUE(screen.has_pair(4, 35, PAIR_FOCUS));
+    EXPECT_FALSE(screen.reversed(4, 35));  // colour alone marks it
     EXPECT_EQ(screen.text_at(6, 35, 42), "[*****" + std::string(35, ' ') + "]");
     EXPECT_FALSE(screen.has_pair(6, 35, PAIR_FOCUS));
     // Buttons: S = 3 * 7 = 21, first at 2 + (76 - 21 + 1) / 2 = 30, one blank apart.
@@ -217,8 +218,25 @@ TEST(FormDrawing, SameLayoutWithoutColours) {
     EXPECT_EQ(screen.text_at(4, 5, 8), "Field 0:");
     EXPECT_EQ(screen.text_at(4, 35, 7), "[typed ");
     EXPECT_EQ(screen.text_at(18, 33, 13), "[ B0 ] [ B1 ]");
-    // Nothing marks the focused field.
-    for (int x = 35; x < 77; ++x) EXPECT_TRUE(screen.has_pair(4, x, 0)) << x;
+    // Without colours the focused field and only it is in reverse video.
+    for (int x = 35; x < 77; ++x) {
+        EXPECT_TRUE(screen.has_pair(4, x, 0)) << x;
+        EXPECT_TRUE(screen.reversed(4, x)) << x;
+        EXPECT_FALSE(screen.reversed(6, x)) << x;
+    }
+    EXPECT_FALSE(screen.reversed(18, 33));
+
+    // Tab moves the mark to the next field, then onto a button.
+    form.focus = 1;
+    screen.type("\x1b");
+    run_form(form);
+    EXPECT_FALSE(screen.reversed(4, 35));
+    EXPECT_TRUE(screen.reversed(6, 35));
+    form.focus = 2;
+    screen.type("\x1b");
+    run_form(form);
+    EXPECT_TRUE(screen.reversed(18, 33));
+    EXPECT_FALSE(screen.reversed(6, 35));
 }
 
 TEST(ToggleLabel, AppendsTheStateWord) { EXPECT_EQ(toggle_label("Symbols", true), "Symbols: toggle_on"); }

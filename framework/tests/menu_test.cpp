@@ -191,6 +191,47 @@ TEST(MenuDrawing, SameLayoutWithoutColours) {
     EXPECT_EQ(screen.text_at(6, 4, 4), "beta");
     EXPECT_TRUE(screen.has_pair(6, 4, 0));
     EXPECT_EQ(screen.text_at(20, 4, 12), "Up/Down move");
+    // The selected row, and only it, in reverse video.
+    EXPECT_TRUE(screen.reversed(6, 4));
+    EXPECT_FALSE(screen.reversed(5, 4));
+    EXPECT_FALSE(screen.reversed(7, 4));
+}
+
+// The two ways a vt100 clears the whole screen, which terminals without an
+// alternate screen copy into their history.
+bool clears_screen(const std::string& written) {
+    return written.find("\x1b[H\x1b[J") != std::string::npos || written.find("\x1b[2J") != std::string::npos;
+}
+
+std::string rows_text(CursesScreen& screen, int from, int to) {
+    std::string text;
+    for (int y = from; y < to; ++y) text += screen.row(y) + "\n";
+    return text;
+}
+
+TEST(MenuSecrets, NeverClearedAndBlankedBeforeAnActionOrLeaving) {
+    CursesScreen screen(24, 80, "vt100");
+    Menu plain = numbered_menu(screen.app(), 3);
+    screen.take_written();
+    screen.type("\x1bOB\x1b");
+    run_menu(plain);
+    ASSERT_TRUE(clears_screen(screen.take_written()));  // what the test looks for is there to find
+
+    Menu menu = numbered_menu(screen.app(), 3);
+    menu.holds_secrets = true;
+    std::string seen_by_action;
+    menu.items[2].action = [&] { seen_by_action = rows_text(screen, 0, 24); };
+    screen.type("\x1bOB\x1bOBxy\x7f\x7f\r");
+    EXPECT_EQ(run_menu(menu), 2);
+    EXPECT_FALSE(clears_screen(screen.take_written()));
+    EXPECT_EQ(seen_by_action.find("Item"), std::string::npos) << seen_by_action;
+    // The frame and the status line stay, so that the picture is never all blank.
+    EXPECT_NE(seen_by_action.find("Up/Down move"), std::string::npos) << seen_by_action;
+
+    screen.type("\x1b");
+    EXPECT_EQ(run_menu(menu), TUI_CANCELLED);
+    EXPECT_FALSE(clears_screen(screen.take_written()));
+    EXPECT_EQ(rows_text(screen, 0, 24).find("Item"), std::string::npos);
 }
 
 TEST(MenuKeys, EmptyMenuIgnoresAllButEsc) {

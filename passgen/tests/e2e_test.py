@@ -1,7 +1,8 @@
 """Corvane end to end in tmux: German locale, a refused length, a list of
 passwords with accented letters, a copy into tmux's clipboard and its clearing;
 the clearing when the program ends early (Esc, signals, the terminal closing)
-and in a tmux nested in another.
+or stops (Ctrl-Z), in a tmux nested in another and in one $TMUX does not name;
+no password in the history of terminals without an alternate screen.
 
 Run one test by naming it after the program: e2e_test.py PROGRAM Class.test"""
 import base64
@@ -14,7 +15,7 @@ import tempfile
 import time
 import unittest
 
-from tmux_harness import NestedTmuxSession, TmuxSession
+from tmux_harness import JobSession, NestedTmuxSession, TmuxSession
 
 PROGRAM = sys.argv[1] if len(sys.argv) > 1 else "Corvane"
 # Inside tmux the clipboard is cleared by a single blank: tmux ignores an empty one.
@@ -152,6 +153,31 @@ class CorvaneLeavesNoPasswordInTmux(unittest.TestCase):
     def test_ctrl_c(self):
         self.assert_cleared_when_ended(lambda s: s.keys("C-c"), signal.SIGINT)
 
+    def test_sigusr1(self):
+        self.assert_cleared_when_ended(lambda s: os.kill(s.pane_pid(), signal.SIGUSR1), signal.SIGUSR1)
+
+    def test_sigpipe(self):
+        self.assert_cleared_when_ended(lambda s: os.kill(s.pane_pid(), signal.SIGPIPE), signal.SIGPIPE)
+
+    def test_ctrl_z_clears_before_the_stop(self):
+        with JobSession([PROGRAM]) as s:
+            password = copy_first_password(s, 3)
+            copied = time.time()
+            s.keys("C-z")
+            s.stopped()
+            settings = s.terminal_settings()
+            self.assertIn("echo", settings)
+            self.assertIn("icanon", settings)
+            # Within the clearing time and a second, while stopped: no timer ran it.
+            wait_until(lambda: not holding(s.buffers(), password), max(copied + 4 - time.time(), 0.1), "the clearing")
+            self.assertEqual([e[0] for e in s._events()], ["started", "stopped"])
+            s.resume()
+            s.wait_for("Clipboard will be cleared in 3 seconds.")  # drawn again
+            s.keys("Escape")
+            s.wait_for("Length:")
+            s.keys("Escape")
+            self.assertEqual(s.ended()[0], 0)
+
     def test_ctrl_backslash_leaves_no_core(self):
         # Ctrl-\ ends the program too, and a core dump would be a file
         # holding the passwords: the pane's shell allows cores of any size.
@@ -208,6 +234,96 @@ class CorvaneLeavesNoPasswordInTmux(unittest.TestCase):
             self.assertEqual(s.exit_status(), 0)
             self.assertEqual(s.inner_buffers(), {})
             wait_until(lambda: s.buffers() == {}, 5, "the blank to leave the outer tmux")
+
+
+class CorvaneWithoutTmuxVariable(unittest.TestCase):
+    """tmux without $TMUX in the program's environment (sudo, ssh from a pane)."""
+
+    def setUp(self):
+        self.socket_dir = tempfile.mkdtemp(prefix="zeyla-tmuxdir-")
+
+    def tearDown(self):
+        shutil.rmtree(self.socket_dir, ignore_errors=True)
+
+    def test_default_server_is_found_and_emptied(self):
+        env = {"TMUX": None, "TMUX_TMPDIR": self.socket_dir}
+        with TmuxSession([PROGRAM], env=env, socket_dir=self.socket_dir) as s:
+            password = copy_first_password(s, 2)
+            self.assertTrue(holding(s.buffers(), password), s.buffers())
+            wait_until(lambda: not holding(s.buffers(), password), 10, "the password to leave tmux")
+
+    def test_unknown_server_gets_the_blank_on_top(self):
+        # The program looks for the default server in an empty folder; its
+        # own tmux (another socket) keeps the old buffer below the blank.
+        env = {"TMUX": None, "TMUX_TMPDIR": self.socket_dir}
+        with TmuxSession([PROGRAM], env=env) as s:
+            password = copy_first_password(s, 2)
+            wait_until(lambda: s.paste_buffer() == " ", 10, "the blank on top of tmux's buffers")
+            self.assertTrue(holding(s.buffers(), password))
+
+
+class CorvaneHistory(unittest.TestCase):
+    """Terminals without an alternate screen copy a cleared screen into their
+    history; the passwords must never be in it."""
+
+    def assert_no_password_in_history(self, term, check_screen=None):
+        with TmuxSession([PROGRAM], env={"TERM": term}) as s:
+            s.wait_for("Choose language", timeout=30)
+            s.keys("Escape")
+            s.wait_for("Length:")
+            s.keys("BSpace", "BSpace")
+            s.type("20")
+            s.keys("Tab", "BSpace")
+            s.type("3")
+            s.keys("Tab", "Tab", "Tab", "Enter")
+            s.wait_for("Generated Passwords")
+            passwords = [s.lines()[5 + i][4:4 + 20] for i in range(3)]
+            if check_screen:
+                check_screen(s, passwords)
+            for key in ("Down", "Down", "Down", "Up", "End", "Home"):
+                s.keys(key)
+            s.type("x")
+            time.sleep(0.3)
+            history = s.history()
+            for p in passwords:
+                self.assertNotIn(p, history)
+            s.keys("Enter")
+            s.wait_for("Paste it somewhere safe.")
+            s.keys("Escape")
+            s.wait_for("Length:")
+            shown = s.history(visible=True)
+            for p in passwords:
+                self.assertNotIn(p, shown)
+            s.keys("Escape")
+            self.assertEqual(s.exit_status(), 0)
+            shown = s.history(visible=True)
+            for p in passwords:
+                self.assertNotIn(p, shown)
+
+    def test_linux_console(self):
+        self.assert_no_password_in_history("linux")
+
+    def test_vt100_marks_the_selection_and_ignores_shift_tab(self):
+        def check_screen(s, passwords):
+            rows = s.screen(attributes=True).split("\n")
+            selected = next(r for r in rows if passwords[0] in r)
+            self.assertIn("\x1b[7m", selected)
+            self.assertNotIn("\x1b[7m", next(r for r in rows if passwords[1] in r))
+
+        self.assert_no_password_in_history("vt100", check_screen)
+        with TmuxSession([PROGRAM], env={"TERM": "vt100"}) as s:
+            s.wait_for("Choose language", timeout=30)
+            s.keys("Escape")
+            s.wait_for("Length:")
+            # vt100 knows no Shift+Tab: the key is ignored, never Esc and "[Z".
+            s.keys("BTab", "BTab")
+            s.type("7")
+            shown = s.wait_for("[167 ")
+            self.assertNotIn("[Z", shown)
+            rows = s.screen(attributes=True).split("\n")
+            self.assertIn("\x1b[7m", next(r for r in rows if "Length:" in r))
+            s.keys("Escape")
+            self.assertEqual(s.exit_status(), 0)
 
 
 def process_alive(pid):

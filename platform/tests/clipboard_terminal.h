@@ -21,15 +21,16 @@ public:
         cfmakeraw(&raw);
         tcsetattr(slave_, TCSANOW, &raw);
         set_clipboard_terminal(name_);
-        // Outside tmux unless a test says otherwise, wherever the tests run.
-        if (const char* tmux = std::getenv("TMUX")) saved_tmux_ = tmux;
+        // Outside tmux unless a test says otherwise, wherever the tests run:
+        // no $TMUX, and no default server in the folder of an empty TMUX_TMPDIR.
+        save("TMUX", saved_tmux_);
+        save("TMUX_TMPDIR", saved_tmux_tmpdir_);
         unsetenv("TMUX");
+        setenv("TMUX_TMPDIR", "/nonexistent", 1);
     }
     ~ClipboardTerminal() {
-        if (saved_tmux_.empty())
-            unsetenv("TMUX");
-        else
-            setenv("TMUX", saved_tmux_.c_str(), 1);
+        restore("TMUX", saved_tmux_);
+        restore("TMUX_TMPDIR", saved_tmux_tmpdir_);
         set_clipboard_terminal("/dev/tty");
         close(slave_);
         close(master_);
@@ -52,8 +53,19 @@ public:
     }
 
 private:
+    static void save(const char* name, std::string& saved) {
+        if (const char* value = std::getenv(name)) saved = value;
+    }
+    static void restore(const char* name, const std::string& saved) {
+        if (saved.empty())
+            unsetenv(name);
+        else
+            setenv(name, saved.c_str(), 1);
+    }
+
     int master_ = -1;
     int slave_ = -1;
     char name_[256] = {};
     std::string saved_tmux_;
+    std::string saved_tmux_tmpdir_;
 };

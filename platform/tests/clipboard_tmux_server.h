@@ -12,10 +12,12 @@
 
 class TmuxServer {
 public:
-    // command: what the server's first pane runs (a shell when empty).
-    explicit TmuxServer(const std::string& command = "", const std::string& options = "") {
+    // command: what the server's first pane runs (a shell when empty); name:
+    // the socket's name in tmux's folder (a fresh one when empty).
+    explicit TmuxServer(const std::string& command = "", const std::string& options = "",
+                        const std::string& name = "") {
         std::random_device seed;
-        name_ = "zeyla-test-" + std::to_string(seed()) + std::to_string(seed());
+        name_ = name.empty() ? "zeyla-test-" + std::to_string(seed()) + std::to_string(seed()) : name;
         run("-f /dev/null new-session -d -x 80 -y 24" + (command.empty() ? "" : " " + quoted(command)));
         if (!options.empty()) run(options);
         socket_ = run("display-message -p '#{socket_path}'");

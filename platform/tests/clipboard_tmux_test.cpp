@@ -1,10 +1,13 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <map>
 #include <string>
 #include <thread>
+#include <unistd.h>
 
 #include "clipboard.h"
 #include "clipboard_terminal.h"
@@ -47,6 +50,80 @@ TEST(ClipboardTmux, SocketFromTheEnvironment) {
         {"plain", ""},
     };
     for (const Case& c : cases) EXPECT_EQ(tmux_socket_from_env(c.value), c.socket) << c.value;
+}
+
+// An environment variable set for a test's scope.
+class ScopedEnv {
+public:
+    ScopedEnv(const char* name, const char* value) : name_(name) {
+        if (const char* old = std::getenv(name)) saved_ = old;
+        had_ = std::getenv(name) != nullptr;
+        if (value == nullptr)
+            unsetenv(name);
+        else
+            setenv(name, value, 1);
+    }
+    ~ScopedEnv() {
+        if (had_)
+            setenv(name_, saved_.c_str(), 1);
+        else
+            unsetenv(name_);
+    }
+    ScopedEnv(const ScopedEnv&) = delete;
+    ScopedEnv& operator=(const ScopedEnv&) = delete;
+
+private:
+    const char* name_;
+    std::string saved_;
+    bool had_ = false;
+};
+
+TEST(ClipboardTmux, DefaultSocketOfTheUserSudoWasRunBy) {
+    const std::string own = std::to_string(getuid());
+    struct Case {
+        const char* tmpdir;
+        const char* sudo_uid;
+        std::string socket;
+    };
+    const Case cases[] = {
+        {nullptr, nullptr, "/tmp/tmux-" + own + "/default"},
+        {"", nullptr, "/tmp/tmux-" + own + "/default"},
+        {"/run/user/7", nullptr, "/run/user/7/tmux-" + own + "/default"},
+        {nullptr, "1000", "/tmp/tmux-1000/default"},
+        {"/x", "0", "/x/tmux-0/default"},
+        {nullptr, "", "/tmp/tmux-" + own + "/default"},
+        {nullptr, "10a", "/tmp/tmux-" + own + "/default"},
+    };
+    for (const Case& c : cases) {
+        ScopedEnv tmpdir("TMUX_TMPDIR", c.tmpdir);
+        ScopedEnv sudo("SUDO_UID", c.sudo_uid);
+        EXPECT_EQ(tmux_default_socket(), c.socket) << (c.tmpdir ? c.tmpdir : "-") << " " << (c.sudo_uid ? c.sudo_uid : "-");
+    }
+}
+
+TEST(ClipboardTmux, WithoutTmuxVariableTheDefaultServerIsEmptied) {
+    ClipboardTerminal terminal;  // no $TMUX
+    char folder[] = "/tmp/zeyla-tmuxdir-XXXXXX";
+    ASSERT_NE(mkdtemp(folder), nullptr);
+    ScopedEnv tmpdir("TMUX_TMPDIR", folder);
+    ScopedEnv sudo("SUDO_UID", nullptr);
+    EXPECT_EQ(tmux_server_socket(), "");  // no server yet
+    {
+        TmuxServer server("", "set-option -g set-clipboard on", "default");
+        EXPECT_EQ(tmux_server_socket(), tmux_default_socket());
+        ASSERT_TRUE(put_utf16({u'p', u'w', 0}));
+        server.set_buffer("buffer0", "pw");
+        server.set_buffer("mine", "keep me");
+        std::thread lands([&] {
+            std::this_thread::sleep_for(std::chrono::milliseconds(300));
+            server.set_buffer("buffer1", " ");
+        });
+        ASSERT_TRUE(put_utf16({0}));
+        lands.join();
+        EXPECT_EQ(terminal.read(), "\x1b]52;c;cHc=\a\x1b]52;c;IA==\a");
+        EXPECT_EQ(server.buffers(), (std::map<std::string, std::string>{{"mine", "keep me"}}));
+    }
+    std::filesystem::remove_all(folder);
 }
 
 TEST(ClipboardTmux, OnlyBuffersHoldingATextAreDeleted) {

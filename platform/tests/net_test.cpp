@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/socket.h>
+
+#include <cerrno>
 #include <chrono>
 #include <cstring>
 #include <vector>
@@ -127,4 +130,25 @@ TEST(Net, ShutdownSendThenOrderlyCloseOrReset) {
         EXPECT_EQ(net_recv(c, buf, sizeof buf, 0), reset ? SOCKET_ERROR : 0) << reset;
         closesocket(c);
     }
+}
+
+// A bound on waiting never refuses what is already there: a side that was
+// busy with its own disk still takes the data that came meanwhile.
+TEST(Net, BoundedCallsTakeWhatIsThereAndOtherwiseTimeOut) {
+    int fds[2];
+    ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM, 0, fds), 0);
+    char buf[4];
+    auto t0 = std::chrono::steady_clock::now();
+    EXPECT_EQ(net_recv_within(fds[1], buf, sizeof buf, 100), SOCKET_ERROR);
+    EXPECT_EQ(errno, ETIMEDOUT);
+    EXPECT_GE(seconds_since(t0), 0.09);
+    ASSERT_EQ(net_send(fds[0], "ab", 2, 0), 2);
+    EXPECT_EQ(net_recv_within(fds[1], buf, sizeof buf, 0), 2);
+
+    std::vector<char> big(1 << 16, 'x');
+    int sent = 0;
+    while (sent >= 0) sent = net_send_within(fds[0], big.data(), static_cast<int>(big.size()), 0);
+    EXPECT_EQ(errno, ETIMEDOUT) << "a full buffer waits, and no time is left";
+    ::close(fds[0]);
+    ::close(fds[1]);
 }

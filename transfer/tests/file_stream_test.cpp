@@ -16,6 +16,9 @@
 
 #include <csignal>
 
+#include "atomic_file.h"
+#include "ending_signals.h"
+#include "part_file.h"
 #include "test_support.h"
 
 namespace fs = std::filesystem;
@@ -475,12 +478,13 @@ TEST(FileStream, ReadErrorSendsNoEndMarker) {
     for (const auto& c : cases) {
         SocketPair pair;
         // A sender that wrongly sent the end marker would wait for the close.
-        net_set_timeouts(pair.a.value, 2000);
+        TransferLimits quick;
+        quick.close_ms = 2000;
         std::vector<std::uint8_t> wire;
         std::thread receiver([&] { wire = drain(pair.b); });
         {
             CaptureStdout cap;
-            EXPECT_FALSE(send_stream(pair.a, "f", c.size, c.in, 65536)) << c.what;
+            EXPECT_FALSE(send_stream(pair.a, "f", c.size, c.in, 65536, quick)) << c.what;
         }
         close_socket(pair.a);
         receiver.join();
@@ -541,5 +545,100 @@ TEST(FileStream, KilledReceiverLeavesNothingBehind) {
     ::waitpid(child, nullptr, 0);
     ::close(out[0]);
     EXPECT_NE(seen.find("(4096/1048576 bytes)"), std::string::npos) << seen;
+    EXPECT_EQ(files_in(dst.path), 0u);
+}
+
+// A file that replaces another takes over its mode (and, where this process
+// may set it, its owner), so a private file stays private.
+TEST(FileStream, ReplacedFileKeepsItsModeAndOwner) {
+    TempDir dst;
+    const fs::path target = dst.path / "secret.txt";
+    write_file(target, {'o', 'l', 'd'});
+    ASSERT_EQ(::chmod(target.c_str(), 0600), 0);
+    const bool root = ::geteuid() == 0;
+    if (root) {
+        ASSERT_EQ(::chown(target.c_str(), 12345, 23456), 0);
+    }
+    const mode_t old_mask = ::umask(022);
+    auto r = receive_from(
+        [](const SocketHandle& s) {
+            announce(s, "secret.txt", 3);
+            chunk(s, {'n', 'e', 'w'});
+            send_u32(s, 0);
+        },
+        dst);
+    ::umask(old_mask);
+    EXPECT_TRUE(r.ok);
+    EXPECT_EQ(read_file(target), (std::vector<char>{'n', 'e', 'w'}));
+    struct stat st {};
+    ASSERT_EQ(::stat(target.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0600u);
+    if (root) {
+        EXPECT_EQ(st.st_uid, 12345u);
+        EXPECT_EQ(st.st_gid, 23456u);
+    }
+}
+
+// Where a temporary file must have a name, an ending program removes it while
+// the receive is still waiting for data, without waiting for the receive.
+TEST(FileStream, EndingRemovesTheNamedTemporaryMidReceive) {
+    TempDir dst;
+    // In a child: once the program is ending, no receive starts again.
+    const ChildResult child = run_in_child([&] {
+        ChildChecks c;
+        platform::atomic_file_named_only = true;
+        CaptureStdout quiet;
+        SocketPair pair;
+        bool received = true;
+        std::thread worker([&] { received = receive_file(pair.b, dst.str()); });
+        announce(pair.a, "big.bin", 3 * 65536);
+        chunk(pair.a, std::vector<char>(65536, 'b'));
+        // Once the chunk has been read the temporary is open and listed.
+        int unread = 1;
+        for (int i = 0; i < 500 && ::ioctl(pair.b.value, FIONREAD, &unread) == 0 && unread > 0; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        c.check(files_in(dst.path) == 1, "no named temporary while receiving");
+        remove_unfinished_part_files();
+        c.check(files_in(dst.path) == 0, "temporary left once the program ends");
+        // The receive, which was waiting for more, fails once it comes.
+        chunk(pair.a, std::vector<char>(2 * 65536, 'b'));
+        send_u32(pair.a, 0);
+        worker.join();
+        c.check(!received, "the receive succeeded without its file");
+        c.check(files_in(dst.path) == 0, "files left after the receive");
+        PartFile late;
+        c.check(!part_file_open(late, dst.str(), "late.bin"), "a receive started after the end");
+        return c.report;
+    });
+    EXPECT_EQ(child.status, 0);
+    EXPECT_EQ(child.out, "");
+}
+
+TEST(FileStream, SigtermMidReceiveLeavesNoNamedTemporary) {
+    TempDir dst;
+    // The program's own signal path in a child: watched as Tovrel watches,
+    // the temporary's removal as its last step, the main thread acting on
+    // the signal as the progress screen does.
+    const ChildResult child = run_in_child([&] {
+        watch_ending_signals(PipeSignal::ignored);
+        set_last_step(remove_unfinished_part_files);
+        platform::atomic_file_named_only = true;
+        CaptureStdout quiet;
+        SocketPair pair;
+        std::thread([&] { receive_file(pair.b, dst.str()); }).detach();
+        announce(pair.a, "big.bin", 3 * 65536);
+        chunk(pair.a, std::vector<char>(65536, 'b'));
+        for (int i = 0; i < 500 && files_in(dst.path) == 0; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        if (files_in(dst.path) != 1) return std::string("no named temporary while receiving");
+        ::kill(::getpid(), SIGTERM);
+        for (int i = 0; i < 500; ++i) {
+            act_on_signals();
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        return std::string("the signal did not end the receiver");
+    });
+    EXPECT_EQ(child.out, "");
+    EXPECT_EQ(child.status, 128 + SIGTERM);
     EXPECT_EQ(files_in(dst.path), 0u);
 }

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <poll.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -15,7 +17,9 @@
 #include <streambuf>
 #include <thread>
 
+#include "atomic_file.h"
 #include "file_stream.h"
+#include "part_file.h"
 #include "i18n.h"
 #include "test_support.h"
 
@@ -138,6 +142,112 @@ std::string terminal_controls(const std::string& out) {
     }
     return found;
 }
+
+// Passes one connection from a receiver through to a sender; the bytes going
+// one way slow to one every `pause` once `after` of them have passed: a peer
+// that trickles. It gives up after a while, so a side that wrongly waits on
+// still ends.
+struct TricklingRelay {
+    LoopbackListener front;
+    std::atomic<bool> stop{false};
+    std::thread thread;
+
+    TricklingRelay(std::uint16_t sender_port, bool slow_to_receiver, std::size_t after) {
+        thread = std::thread([this, sender_port, slow_to_receiver, after] {
+            if (!net_wait_readable(front.s, 10000)) return;
+            SOCKET receiver = ::accept(front.s, nullptr, nullptr);
+            SOCKET sender = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+            // A small buffer, so a sender held back feels it at once.
+            const int small = 16384;
+            ::setsockopt(sender, SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
+            sockaddr_in addr{};
+            addr.sin_family = AF_INET;
+            addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+            addr.sin_port = htons(sender_port);
+            if (net_connect_timeout(sender, reinterpret_cast<sockaddr*>(&addr), sizeof addr, 5000) == 0) {
+                std::thread back([&] { pass(receiver, sender, !slow_to_receiver, 0); });
+                pass(sender, receiver, slow_to_receiver, after);
+                back.join();
+            }
+            net_close_reset(sender);
+            net_close_reset(receiver);
+        });
+    }
+    ~TricklingRelay() {
+        stop = true;
+        thread.join();
+    }
+
+    void pass(SOCKET from, SOCKET to, bool slow, std::size_t after) {
+        const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        std::size_t passed = 0;
+        std::vector<char> buffer(65536);
+        while (!stop && std::chrono::steady_clock::now() < give_up) {
+            pollfd p{from, POLLIN, 0};
+            if (::poll(&p, 1, 50) <= 0) continue;
+            // A reset ends the relay at once, bytes still queued or not.
+            if ((p.revents & POLLERR) != 0) break;
+            const bool trickle = slow && passed >= after;
+            const int want =
+                trickle ? 1 : static_cast<int>(std::min(buffer.size(), slow ? after - passed : buffer.size()));
+            const int n = net_recv(from, buffer.data(), want, 0);
+            if (n <= 0 || net_send(to, buffer.data(), n, 0) != n) break;
+            passed += static_cast<std::size_t>(n);
+            if (trickle) std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        }
+        stop = true;
+    }
+};
+
+// A disk that writes kRate bytes a second, and only while it is waited for:
+// each wait takes the time of what it had left to write. It stands in for the
+// syncs of the receiver's file, and notes the most data ever left unsynced and
+// what the folder's sync saw.
+struct SlowDisk {
+    static constexpr double kRate = 16u << 20;
+    static inline std::uint64_t synced = 0, most_unsynced = 0;
+    static inline int folder_syncs = 0;
+    static inline std::uint64_t size_at_folder_sync = 0;
+    static inline bool sender_told_before_folder_sync = false;
+    static inline std::string final_name;
+    static inline const std::atomic<bool>* sender_done = nullptr;
+
+    static void write_until(int fd, std::uint64_t end) {
+        struct stat st {};
+        ::fstat(fd, &st);
+        most_unsynced = std::max(most_unsynced, static_cast<std::uint64_t>(st.st_size) - synced);
+        if (end <= synced) return;
+        std::this_thread::sleep_for(std::chrono::duration<double>(static_cast<double>(end - synced) / kRate));
+        synced = end;
+    }
+    static int sync_range(int fd, off64_t offset, off64_t n, unsigned int flags) {
+        write_until(fd, (flags & SYNC_FILE_RANGE_WAIT_AFTER) != 0 ? static_cast<std::uint64_t>(offset + n) : 0);
+        return 0;
+    }
+    static int sync(int fd) {
+        struct stat st {};
+        ::fstat(fd, &st);
+        if (!S_ISDIR(st.st_mode)) {
+            write_until(fd, static_cast<std::uint64_t>(st.st_size));
+            return 0;
+        }
+        ++folder_syncs;
+        std::error_code ec;
+        size_at_folder_sync = fs::file_size(final_name, ec);
+        sender_told_before_folder_sync = sender_done->load();
+        return 0;
+    }
+    SlowDisk(const std::string& destination, const std::atomic<bool>& done) {
+        final_name = destination;
+        sender_done = &done;
+        part_file_sync_range = sync_range;
+        platform::atomic_file_sync = sync;
+    }
+    ~SlowDisk() {
+        part_file_sync_range = ::sync_file_range;
+        platform::atomic_file_sync = ::fsync;
+    }
+};
 
 class Workers : public ::testing::Test {
 protected:
@@ -262,7 +372,7 @@ TEST_F(Workers, ReceiverNetworkFailures) {
         // A peer that accepts and then stays silent ends the handshake after the bound.
         LoopbackListener silent;
         TransferLimits limits;
-        limits.silence_ms = 300;
+        limits.handshake_ms = 300;
         ReceiverRun r;
         const auto t0 = std::chrono::steady_clock::now();
         r.run("127.0.0.1", silent.port, dst.str(), limits);
@@ -394,7 +504,7 @@ TEST_F(Workers, SenderSucceedsOnlyWhenTheReceiverClosesInOrder) {
         const std::uint16_t port = free_port();
         SenderRun sender;
         TransferLimits limits;
-        limits.silence_ms = 500;
+        limits.close_ms = 500;
         sender.start(port, (src.path / "small.bin").string(), limits);
         ASSERT_TRUE(sender.wait_listening()) << c.what;
         SocketHandle s = connect_loopback(port);
@@ -506,4 +616,86 @@ TEST_F(Workers, ReceiverThatDiesBeforeSavingResetsTheConnection) {
     EXPECT_EQ(net_recv(s.value, &byte, 1, 0), SOCKET_ERROR) << "the sender would read the end as saved";
     EXPECT_EQ(errno, ECONNRESET);
     close_socket(s);
+}
+
+// However slowly the peer keeps a phase going, the phase as a whole ends within
+// its bound; the other side then fails too and keeps no file.
+TEST_F(Workers, TricklingPeerFailsEachPhaseWithinItsBound) {
+    TempDir src;
+    const auto bytes = random_bytes(8u << 20, 9);
+    write_file(src.path / "big.bin", bytes);
+    TransferLimits patient;
+    patient.handshake_ms = patient.stream_window_ms = patient.close_ms = 20000;
+    TransferLimits handshake = patient, stream = patient;
+    handshake.handshake_ms = 1000;
+    stream.stream_window_ms = 1000;
+    // The sender's half of the handshake: magic, key length, key.
+    const std::size_t key_steps = 4 + 4 + 1568;
+    const struct {
+        const char* what;
+        bool slow_to_receiver;
+        std::size_t after;
+        bool sender_bounded;
+        const TransferLimits& bounded;
+        const char* sender_error;
+        const char* receiver_error;
+    } cases[] = {
+        {"handshake, sender waits", false, 0, true, handshake, "Zeyla handshake failed.", "Receive failed."},
+        {"handshake, receiver waits", true, 0, false, handshake, "Zeyla handshake failed.", "Zeyla handshake failed."},
+        {"stream, receiver waits", true, key_steps + 6, false, stream, "File transfer failed.", "Receive failed."},
+        {"stream, sender waits", true, key_steps + (1u << 20), true, stream, "File transfer failed.",
+         "Receive failed."},
+    };
+    for (const auto& c : cases) {
+        TempDir dst;
+        const std::uint16_t port = free_port();
+        SenderRun sender;
+        sender.start(port, (src.path / "big.bin").string(), c.sender_bounded ? c.bounded : patient);
+        ASSERT_TRUE(sender.wait_listening()) << c.what;
+        TricklingRelay relay(port, c.slow_to_receiver, c.after);
+        ReceiverRun receiver;
+        const auto t0 = std::chrono::steady_clock::now();
+        std::thread r(
+            [&] { receiver.run("127.0.0.1", relay.front.port, dst.str(), c.sender_bounded ? patient : c.bounded); });
+        const std::atomic<bool>& bounded_done = c.sender_bounded ? sender.done : receiver.done;
+        while (!bounded_done.load() && std::chrono::steady_clock::now() - t0 < std::chrono::seconds(15))
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        const auto took = std::chrono::steady_clock::now() - t0;
+        r.join();
+        sender.thread.join();
+        EXPECT_LT(took, std::chrono::milliseconds(2500)) << c.what;
+        EXPECT_EQ(sender.error, c.sender_error) << c.what;
+        EXPECT_EQ(receiver.error, c.receiver_error) << c.what;
+        EXPECT_TRUE(fs::is_empty(dst.path)) << c.what;
+    }
+}
+
+// A disk slower than the network: the receiver reads at the disk's pace, so
+// its final sync is short and the sender, which waits for it after the end
+// marker, is told "Done."; the folder is synced once the file is in place,
+// before the sender is told.
+TEST_F(Workers, SlowDiskEndsDoneOnBothSidesWithLittleUnsynced) {
+    TempDir src, dst;
+    // 2.5 s of the disk's writing: more than the sender waits after the end marker.
+    const auto bytes = random_bytes(40u << 20, 4);
+    write_file(src.path / "movie.bin", bytes);
+    TransferLimits limits;
+    limits.close_ms = 2000;
+    limits.unsynced_ms = 200;
+    const std::uint16_t port = free_port();
+    SenderRun sender;
+    SlowDisk disk((dst.path / "movie.bin").string(), sender.done);
+    sender.start(port, (src.path / "movie.bin").string(), limits);
+    ASSERT_TRUE(sender.wait_listening());
+    ReceiverRun receiver;
+    receiver.run("127.0.0.1", port, dst.str(), limits);
+    sender.thread.join();
+    EXPECT_EQ(receiver.error, "");
+    EXPECT_EQ(sender.error, "");
+    EXPECT_TRUE(receiver.success && sender.success);
+    EXPECT_EQ(SlowDisk::synced, bytes.size());
+    EXPECT_LE(SlowDisk::most_unsynced, static_cast<std::uint64_t>(SlowDisk::kRate * 0.2));
+    EXPECT_EQ(SlowDisk::folder_syncs, 1);
+    EXPECT_EQ(SlowDisk::size_at_folder_sync, bytes.size());
+    EXPECT_FALSE(SlowDisk::sender_told_before_folder_sync);
 }

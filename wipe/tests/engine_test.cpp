@@ -140,6 +140,20 @@ TEST(WipeTarget, SingleFileMissingTargetAndEmptyFolder) {
     EXPECT_EQ(log.lines, want);
 }
 
+// "x/sub/.." names x by no name of its own: the engine does not start,
+// rather than empty x and fail to remove it at the end.
+TEST(WipeTarget, ParentFolderFormIsNotWiped) {
+    TempDir dir;
+    fs::create_directories(dir.path / "x" / "sub");
+    write_file(dir.path / "x" / "keep.txt", "keep");
+    LogCapture log;
+    for (const char* suffix : {"/x/sub/..", "/x/sub/../"})
+        EXPECT_THROW(wipe_target(dir.path.string() + suffix, 1, kBlock, false), fs::filesystem_error) << suffix;
+    EXPECT_EQ(read_file(dir.path / "x" / "keep.txt"), "keep");
+    EXPECT_TRUE(fs::exists(dir.path / "x" / "sub"));
+    EXPECT_TRUE(log.lines.empty());
+}
+
 struct Tree {
     fs::path root, outside;
     std::vector<fs::path> files;
@@ -369,9 +383,6 @@ TEST(WipeText, TrimStripsOnlySpaceTabCrLf) {
 }
 
 TEST(WipeText, UnsafePaths) {
-    TempDir dir;
-    fs::create_symlink("/usr", dir.path / "usr-link");
-    fs::create_directory(dir.path / "work");
     const std::pair<std::string, bool> cases[] = {
         {"C:\\", true},
         {"c:/", true},
@@ -403,25 +414,52 @@ TEST(WipeText, UnsafePaths) {
         {"/run", true},
         {"/sbin", true},
         {"/sys", true},
+        {"/var", true},
+        {"/var/lib/dpkg", true},
         {"/etcetera", false},
         {"/usrdata", false},
+        {"/variable", false},
         {"/home/user/etc", false},
-        {dir.path.string() + "/work", false},
-        {dir.path.string() + "/usr-link", true},
-        {dir.path.string() + "/usr-link/share/doc", true},
+        {"/home/user/x", false},
         {"relative/file", false},
         {"", false},
+        // ".." names a folder through another one and by no name of its own.
+        {"..", true},
+        {"x/sub/..", true},
+        {"x/sub/../", true},
+        {"x/sub/../.", true},
+        {"x/../y", false},
+        {"x/..y", false},
     };
     for (const auto& [text, want] : cases) EXPECT_EQ(is_unsafe_path(fs::path(text)), want) << text;
+}
 
-    // Relative forms are judged by the folder they name.
+// Links and relative forms are judged by the folder that was opened.
+TEST(WipeText, UnsafePlaces) {
+    TempDir dir;
+    fs::create_symlink("/usr", dir.path / "usr-link");
+    fs::create_symlink("/var", dir.path / "var-link");
+    fs::create_directory(dir.path / "work");
+    const std::pair<fs::path, bool> cases[] = {
+        {"/", true},
+        {dir.path / "usr-link" / "share", true},
+        {dir.path / "usr-link" / "share" / "doc", true},
+        {dir.path / "usr-link" / "share" / "no-such-name", true},
+        {dir.path / "var-link" / "tmp", true},
+        {dir.path / "work", false},
+        {dir.path / "work" / "no-such-name", false},
+        {dir.path / "missing" / "deeper", false},
+    };
+    for (const auto& [target, want] : cases) EXPECT_EQ(is_unsafe_place(open_target(target)), want) << target;
+
     const fs::path saved = fs::current_path();
     fs::current_path("/usr/share");
-    EXPECT_TRUE(is_unsafe_path("../../etc"));
-    EXPECT_TRUE(is_unsafe_path("."));
+    EXPECT_TRUE(is_unsafe_place(open_target("../../etc")));
+    EXPECT_TRUE(is_unsafe_place(open_target(".")));
     fs::current_path(dir.path / "work");
-    EXPECT_FALSE(is_unsafe_path("."));
-    EXPECT_TRUE(is_unsafe_path("../usr-link"));
+    EXPECT_FALSE(is_unsafe_place(open_target(".")));
+    EXPECT_TRUE(is_unsafe_place(open_target("../usr-link/local")));
     fs::current_path(saved);
 }
+
 }  // namespace

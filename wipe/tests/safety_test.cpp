@@ -255,6 +255,79 @@ TEST(WipeRace, FolderMovedOutDuringItsWipeLeavesTheWalkInTheTree) {
     EXPECT_EQ(log.lines.back(), "Directory tree removed: " + tree.string());
 }
 
+// --- Files changed while they are wiped -------------------------------------
+
+// A new version written beside and renamed over the file, or bytes appended
+// to it, during its passes: what the name holds now was never (all)
+// overwritten, so it stays, and the log says so.
+TEST(WipeChanged, FileReplacedOrAppendedDuringItsPassesIsKept) {
+    struct Case {
+        const char* name;
+        bool replace;
+        bool in_tree;
+    };
+    for (const Case& c : {Case{"replaced, tree", true, true}, Case{"replaced, single file", true, false},
+                          Case{"appended, tree", false, true}, Case{"appended, single file", false, false}}) {
+        TempDir dir;
+        const fs::path tree = dir.path / "tree";
+        fs::create_directories(tree);
+        const fs::path file = tree / "doc.txt";
+        write_file(file, "old secret");
+        const Watch old(file);
+        LogCapture log;
+        SyncSeam seam;
+        g_on_sync = [&] {
+            if (g_syncs.size() != 1) return;  // after the first of two passes
+            if (c.replace) {
+                write_file(tree / "doc.txt.new", "new version");
+                fs::rename(tree / "doc.txt.new", file);
+            } else {
+                std::ofstream(file, std::ios::app | std::ios::binary) << " appended";
+            }
+        };
+        wipe_target(c.in_tree ? tree : file, 2, kBlock, false);
+
+        EXPECT_EQ(g_syncs.size(), 2u) << c.name;
+        const std::string now = read_file(file);
+        if (c.replace) {
+            EXPECT_EQ(now, "new version") << c.name;
+        } else {
+            ASSERT_EQ(now.size(), 19u) << c.name;
+            EXPECT_EQ(now.substr(10), " appended") << c.name;
+        }
+        EXPECT_NE(old.content().substr(0, 10), "old secret") << c.name;
+        std::vector<std::string> want = {"Preparing to overwrite: " + file.string() + " (10 bytes)",
+                                         "File changed while it was overwritten, left in place: " + file.string()};
+        if (c.in_tree) want.push_back("Could not remove directory tree: " + tree.string() + " (Directory not empty)");
+        EXPECT_EQ(log.lines, want) << c.name;
+    }
+}
+
+// An empty file is removed without passes: a file renamed over it in the
+// meantime is not removed in its place.
+TEST(WipeChanged, EmptyFileReplacedBeforeItsRemovalIsKept) {
+    TempDir dir;
+    const fs::path file = dir.path / "empty.txt";
+    write_file(file, "");
+    std::vector<std::string> lines;
+    log_enabled = true;
+    log_sink = [&](const std::string& line) {
+        lines.push_back(line.substr(22));
+        if (lines.size() == 1) {
+            write_file(dir.path / "new.txt", "new data");
+            fs::rename(dir.path / "new.txt", file);
+        }
+    };
+    wipe_target(file, 1, kBlock, false);
+    log_enabled = false;
+    log_sink = nullptr;
+
+    EXPECT_EQ(read_file(file), "new data");
+    const std::vector<std::string> want = {"Preparing to overwrite: " + file.string() + " (0 bytes)",
+                                           "File changed while it was overwritten, left in place: " + file.string()};
+    EXPECT_EQ(lines, want);
+}
+
 // --- Files that are not the target's to overwrite ---------------------------
 
 TEST(WipeKeep, HardLinkedFileIsLeftWithItsData) {
@@ -500,6 +573,47 @@ TEST(WipeMounts, MountsInsideTheTreeAreNeitherEnteredNorOverwritten) {
         EXPECT_TRUE(contains(log.lines, "Skipping mount point: " + (tree / name).string())) << name;
     EXPECT_EQ(log.lines.back(), "Could not remove directory tree: " + tree.string() + " (Device or resource busy)");
     for (const char* name : {"file-mount.txt", "same", "other"}) umount2((tree / name).c_str(), MNT_DETACH);
+}
+
+// Folders bound out of a refused folder are refused wherever they are bound;
+// a file mounted over the target is skipped, nothing written. In a child,
+// over a tmpfs laid on /usr/local.
+TEST(WipeMounts, PlacesBoundOutOfARefusedFolderAreRefused) {
+    TempDir dir;
+    const ChildResult r = run_in_child([&]() -> std::string {
+        if (const std::string why = cover_usr_local_privately(); !why.empty()) return "skip: " + why;
+        const fs::path scratch = dir.path / "scratch";
+        fs::create_directories("/usr/local/data/sub");
+        write_file("/usr/local/file.txt", "system file");
+        fs::create_directories(scratch);
+        if (mount("none", scratch.c_str(), "tmpfs", 0, "size=1m") != 0) return "cannot mount a tmpfs";
+        fs::create_directories(scratch / "data");
+        write_file(dir.path / "own.txt", "own data");
+        const std::pair<fs::path, fs::path> binds[] = {{"/usr/local/data", dir.path / "bound"},
+                                                       {"/usr/local/file.txt", dir.path / "bound-file.txt"},
+                                                       {scratch / "data", dir.path / "bound-ok"},
+                                                       {dir.path / "own.txt", dir.path / "file-target.txt"}};
+        for (const auto& [from, to] : binds) {
+            if (fs::is_directory(from))
+                fs::create_directory(to);
+            else
+                write_file(to, "covered");
+            if (mount(from.c_str(), to.c_str(), nullptr, MS_BIND, nullptr) != 0) return "cannot bind " + from.string();
+        }
+        std::string out;
+        for (const fs::path& p : {dir.path / "bound", dir.path / "bound" / "sub", dir.path / "bound-file.txt",
+                                  dir.path / "bound-ok", scratch / "data", dir.path / "file-target.txt"})
+            out += p.filename().string() + (is_unsafe_place(open_target(p)) ? " refused\n" : " allowed\n");
+        capture_log_into(out);
+        wipe_target(dir.path / "file-target.txt", 1, kBlock, false);
+        return out + read_file(dir.path / "own.txt");
+    });
+    if (r.out.rfind("skip: ", 0) == 0) GTEST_SKIP() << r.out.substr(6);
+    ASSERT_EQ(r.status, 0) << r.out;
+    EXPECT_EQ(r.out,
+              "bound refused\nsub refused\nbound-file.txt refused\nbound-ok allowed\ndata allowed\n"
+              "file-target.txt allowed\nSkipping mount point: " +
+                  (dir.path / "file-target.txt").string() + "\nown data");
 }
 
 std::string file_bytes(const fs::path& p) { return read_file(p); }

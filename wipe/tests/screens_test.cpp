@@ -3,9 +3,11 @@
 #include <curses.h>
 #include <atomic>
 #include <chrono>
+#include <functional>
 #include <optional>
 #include <regex>
 #include <sstream>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <thread>
 
@@ -250,6 +252,10 @@ TEST_F(RunFixture, DryRunAndMissingTargetStillReachTheDoneScreen) {
 TEST_F(RunFixture, RefusalsEndAtOnceWithOneLine) {
     const fs::path saved = fs::current_path();
     fs::current_path(dir.path);
+    fs::create_directories(dir.path / "x" / "sub");
+    write_file(dir.path / "x" / "keep.txt", "keep");
+    // Should a refusal fail, a dry run changes nothing.
+    cfg.dry_run = true;
     struct Case {
         fs::path target;
         int code;
@@ -260,6 +266,9 @@ TEST_F(RunFixture, RefusalsEndAtOnceWithOneLine) {
         {"", kRunEmptyTarget, "ERROR: empty target"},
         {"/", kRunUnsafePath, "ERROR: refused unsafe path: /"},
         {"/etc/", kRunUnsafePath, "ERROR: refused unsafe path: /etc/"},
+        {"/var", kRunUnsafePath, "ERROR: refused unsafe path: /var"},
+        {"x/sub/..", kRunUnsafePath, "ERROR: refused unsafe path: x/sub/.."},
+        {"..", kRunUnsafePath, "ERROR: refused unsafe path: .."},
         {dir.path, kRunCurrentDirectory, "ERROR: refused current working directory: " + dir.path.string()},
         {".", kRunCurrentDirectory, "ERROR: refused current working directory: ."},
         {dir.path / "." / "", kRunCurrentDirectory,
@@ -277,6 +286,7 @@ TEST_F(RunFixture, RefusalsEndAtOnceWithOneLine) {
         EXPECT_EQ(file_lines(dir.path / "refusals.log").back().substr(22), c.line);
     }
     EXPECT_TRUE(fs::exists(dir.path));
+    EXPECT_EQ(read_file(dir.path / "x" / "keep.txt"), "keep");
     fs::current_path(saved);
 }
 
@@ -288,6 +298,69 @@ TEST_F(RunFixture, EngineExceptionEndsTheRunWithCode3) {
     EXPECT_EQ(run_wipe_ui(v.screen.app(), cfg), kRunException);
     EXPECT_FALSE(log_enabled);
     EXPECT_EQ(file_lines(dir.path / "x.log").back().substr(22, 11), "Exception: ");
+}
+
+std::function<void()> g_between_checks_and_wipe;
+void call_between_checks_and_wipe() { g_between_checks_and_wipe(); }
+
+// What is checked is what is wiped: a folder above the target swapped for a
+// link into a refused folder, or the target file replaced, after the checks;
+// and a folder bound out of a refused one. In a child, over a tmpfs laid on
+// /usr/local.
+TEST(RunScreen, TheCheckedPlaceIsThePlaceWiped) {
+    TempDir dir;
+    const fs::path above = dir.path / "above", away = dir.path / "away", bound = dir.path / "bound";
+    const fs::path single = dir.path / "single.txt", other = dir.path / "other.txt";
+    const ChildResult r = run_in_child([&]() -> std::string {
+        if (const std::string why = cover_usr_local_privately(); !why.empty()) return "skip: " + why;
+        fs::create_directories("/usr/local/victim");
+        write_file("/usr/local/victim/keep.txt", "system data");
+        fs::create_directories(above / "victim");
+        write_file(above / "victim" / "mine.txt", "mine");
+        fs::create_directory(bound);
+        if (mount("/usr/local/victim", bound.c_str(), nullptr, MS_BIND, nullptr) != 0) return "cannot bind";
+        write_file(single, "single");
+        write_file(other, "other");
+
+        VornixScreen v(25, 80);
+        WipeConfig cfg;
+        cfg.yes = true;
+        cfg.log_file = (dir.path / "run.log").string();
+        std::string out;
+        auto run = [&](const fs::path& target, std::function<void()> between) {
+            g_between_checks_and_wipe = std::move(between);
+            after_target_checks = g_between_checks_and_wipe ? call_between_checks_and_wipe : nullptr;
+            cfg.target = target;
+            const RepeatedKeys keys(v.screen, "\r");
+            const int code = run_wipe_ui(v.screen.app(), cfg);
+            std::vector<std::string> lines = file_lines(cfg.log_file);
+            if (lines.back().substr(22) == "Vornix finished.") lines.pop_back();
+            out += std::to_string(code) + " " + lines.back().substr(22) + "\n";
+        };
+        run(above / "victim", [&] {
+            fs::rename(above, away);
+            fs::create_directory_symlink("/usr/local", above);
+        });
+        run(bound, nullptr);
+        run(single, [&] { fs::rename(other, single); });
+        after_target_checks = nullptr;
+        out += read_file("/usr/local/victim/keep.txt") + (fs::exists(away / "victim") ? " left " : " gone ") +
+               read_file(single);
+        return out;
+    });
+    if (r.out.rfind("skip: ", 0) == 0) GTEST_SKIP() << r.out.substr(6);
+    ASSERT_EQ(r.status, 0) << r.out;
+    std::istringstream in(r.out);
+    std::string line;
+    std::getline(in, line);
+    EXPECT_EQ(line, std::to_string(kRunDone) + " Directory tree removed: " + (above / "victim").string());
+    std::getline(in, line);
+    EXPECT_EQ(line, std::to_string(kRunUnsafePath) + " ERROR: refused unsafe path: " + bound.string());
+    std::getline(in, line);
+    EXPECT_EQ(line.rfind(std::to_string(kRunException) + " Exception: ", 0), 0u) << line;
+    EXPECT_NE(line.find("target changed since it was checked"), std::string::npos) << line;
+    std::getline(in, line);
+    EXPECT_EQ(line, "system data gone other");
 }
 
 TEST(RunScreen, LogShowsTheLastLinesAndCutsLongOnes) {

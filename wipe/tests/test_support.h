@@ -11,6 +11,8 @@
 #include <iterator>
 #include <stdexcept>
 #include <string>
+#include <sched.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -111,4 +113,15 @@ inline ChildResult run_in_child(const std::function<std::string()>& body, bool d
 inline void capture_log_into(std::string& out) {
     log_enabled = true;
     log_sink = [&out](const std::string& line) { out += line.substr(22) + "\n"; };
+}
+
+// For a forked child only: a private mount namespace with a throw-away tmpfs
+// laid over /usr/local, so that a test can bind folders out of a refused
+// folder without touching a real one. Empty on success, else why it could not.
+inline std::string cover_usr_local_privately() {
+    if (unshare(CLONE_NEWNS) != 0 || mount("none", "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0)
+        return "no private mount namespace here (needs root)";
+    if (!std::filesystem::is_directory("/usr/local")) return "no /usr/local to cover";
+    if (mount("none", "/usr/local", "tmpfs", 0, "size=4m") != 0) return "cannot lay a tmpfs over /usr/local";
+    return {};
 }
