@@ -43,7 +43,7 @@ std::uint64_t fnv1a_stream(std::istream& in) {
 bool fnv1a_read(int fd, std::uint64_t until, Fnv1aProgress& progress, std::vector<unsigned char>& buffer) {
     if (buffer.size() < kFnv1aFileBlockSize) buffer.resize(kFnv1aFileBlockSize);
     while (progress.offset < until) {
-        // An ending signal stops the hash between blocks; the program ends before its result is used.
+        // An ending signal stops the hash between blocks, as a failed read would.
         if (ending_signal() != 0) return false;
         const std::size_t want =
             static_cast<std::size_t>(std::min<std::uint64_t>(buffer.size(), until - progress.offset));
