@@ -2,6 +2,8 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <linux/magic.h>
+#include <sys/vfs.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -10,6 +12,7 @@
 #include <climits>
 #include <condition_variable>
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
 #include <deque>
 #include <exception>
@@ -54,9 +57,20 @@ DIR* open_folder_at(int parentFd, const char* name) {
     const int fd = openat(parentFd, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
     if (fd < 0) return nullptr;
     DIR* dir = fdopendir(fd);
-    if (!dir) close(fd);
+    if (!dir) {
+        const int saved = errno;
+        close(fd);
+        errno = saved;
+    }
     return dir;
 }
+
+// Thrown where a folder error ends the walk under WalkPolicy::stopOnError.
+struct WalkStopped {};
+
+// Whether a folder that failed with `error` ends the walk: a folder that may
+// not be entered never does.
+bool ends_walk(bool stopOnError, int error) { return stopOnError && error != 0 && error != EACCES; }
 
 // One folder on the walk's way down. Deep trees would need a descriptor per
 // level: beyond kMaxHeld levels the oldest held folder is parked (its
@@ -66,6 +80,7 @@ struct OpenFolder {
     DIR* dir = nullptr;  // while held; null once parked
     std::string path;
     std::vector<std::pair<std::string, unsigned char>> rest;  // parked: entries not yet visited, with d_type
+    int restError = 0;  // parked: the error that cut the listing short, met after the entries in rest
     std::size_t next = 0;
     int fd = -1;  // a parked folder reopened for the entries in rest
     dirent parkedEntry{};
@@ -82,7 +97,9 @@ constexpr std::size_t kMaxHeld = 48;
 
 void park(OpenFolder& folder) {
     if (folder.dir) {
-        while (const dirent* e = readdir(folder.dir)) folder.rest.emplace_back(e->d_name, e->d_type);
+        for (errno = 0; const dirent* e = readdir(folder.dir); errno = 0)
+            folder.rest.emplace_back(e->d_name, e->d_type);
+        folder.restError = errno;
         closedir(folder.dir);
         folder.dir = nullptr;
     }
@@ -90,10 +107,15 @@ void park(OpenFolder& folder) {
     folder.fd = -1;
 }
 
-// The next entry of the folder, or null at its end. A parked folder that can no longer be reopened has none left.
+// The next entry of the folder, or null at its end (errno 0) or on an error
+// (errno set). A parked folder that can no longer be reopened has none left.
 const dirent* next_entry(OpenFolder& folder) {
+    errno = 0;
     if (folder.dir) return readdir(folder.dir);
-    if (folder.next >= folder.rest.size()) return nullptr;
+    if (folder.next >= folder.rest.size()) {
+        errno = folder.restError;
+        return nullptr;
+    }
     if (folder.fd < 0) {
         folder.fd = open_any_length(folder.path, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
         if (folder.fd < 0) return nullptr;
@@ -143,7 +165,8 @@ namespace {
 
 // Walks below an open folder; takes ownership of dir.
 void walk_open_folder(DIR* dir, const std::string& path, bool recursive,
-                      const std::function<void(const WalkEntry&)>& visit, std::size_t maxHeld = kMaxHeld) {
+                      const std::function<void(const WalkEntry&)>& visit, std::size_t maxHeld = kMaxHeld,
+                      bool stopOnError = false) {
     std::vector<OpenFolder> open;
     open.emplace_back();
     open.back().dir = dir;
@@ -156,6 +179,7 @@ void walk_open_folder(DIR* dir, const std::string& path, bool recursive,
             firstHeld = std::min(firstHeld, open.size() - 1);
             const dirent* e = next_entry(open.back());
             if (e == nullptr) {  // the end, or a read error that ends this folder only
+                if (ends_walk(stopOnError, errno)) throw WalkStopped{};
                 open.back().release();
                 open.pop_back();
                 continue;
@@ -169,7 +193,10 @@ void walk_open_folder(DIR* dir, const std::string& path, bool recursive,
             visit(entry);
             if (!recursive || entry.kind != WalkEntry::Kind::directory) continue;
             DIR* sub = open_folder_at(folderFd, e->d_name);
-            if (!sub) continue;
+            if (!sub) {
+                if (ends_walk(stopOnError, errno)) throw WalkStopped{};
+                continue;
+            }
             if (open.size() - firstHeld >= maxHeld) {
                 park(open[firstHeld++]);
             }
@@ -492,19 +519,26 @@ void walk_in_parallel(DIR* rootDir, const std::string& root, const std::function
 
 }  // namespace
 
-void walk_directory(const std::string& root, bool recursive, const std::function<void(const WalkEntry&)>& visit,
-                    bool inParallel) {
+bool walk_directory(const std::string& root, bool recursive, const std::function<void(const WalkEntry&)>& visit,
+                    bool inParallel, WalkPolicy policy) {
     const int rootFd = open_any_length(root, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (rootFd < 0) return;
+    if (rootFd < 0) return false;
     DIR* dir = fdopendir(rootFd);
     if (!dir) {
         close(rootFd);
-        return;
+        return false;
     }
-    if (recursive && inParallel)
+    // A walk that stops at its first error runs on the calling thread, where the error's place in the walk is plain.
+    if (recursive && inParallel && !policy.stopOnError) {
         walk_in_parallel(dir, root, visit);
-    else
-        walk_open_folder(dir, root, recursive, visit);
+        return true;
+    }
+    try {
+        walk_open_folder(dir, root, recursive, visit, kMaxHeld, policy.stopOnError);
+    } catch (const WalkStopped&) {
+        return false;
+    }
+    return true;
 }
 
 int open_any_length(const std::string& path, int flags) {
@@ -529,12 +563,47 @@ bool stat_any_length(const std::string& path, struct stat& st) {
     return ok;
 }
 
-int open_regular_for_reading(const std::string& path, struct stat& st) {
-    const int fd = open_any_length(path, O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
-    if (fd < 0) return -1;
-    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        close(fd);
+bool on_pseudo_file_system(int fd) {
+    struct statfs fs {};
+    return fstatfs(fd, &fs) == 0 && (fs.f_type == PROC_SUPER_MAGIC || fs.f_type == SYSFS_MAGIC);
+}
+
+bool on_pseudo_file_system(const std::string& path) {
+    const int fd = open_any_length(path, O_PATH | O_CLOEXEC);
+    if (fd < 0) return false;
+    const bool pseudo = on_pseudo_file_system(fd);
+    close(fd);
+    return pseudo;
+}
+
+int open_regular_for_reading(const std::string& path, struct stat& st, bool pseudoFiles) {
+    // A path-only descriptor pins the file without opening it: a pipe, a
+    // device or a lock is never touched before its type is known.
+    const int pinned = open_any_length(path, O_PATH | O_CLOEXEC);
+    if (pinned < 0) return -1;
+    if (fstat(pinned, &st) != 0 || !S_ISREG(st.st_mode) || (!pseudoFiles && on_pseudo_file_system(pinned))) {
+        close(pinned);
+        errno = EINVAL;
         return -1;
     }
+    // Reopened through the pinned descriptor, so it is the file checked above
+    // whatever has happened to the name meanwhile.
+    char self[32];
+    std::snprintf(self, sizeof self, "/proc/self/fd/%d", pinned);
+    int fd = open(self, O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+    int saved = errno;
+    if (fd < 0 && errno == ENOENT && access("/proc/self/fd", F_OK) != 0) {
+        // Without /proc: opened by name again, never blocking, and checked to be the same file.
+        fd = open_any_length(path, O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+        saved = errno;
+        struct stat again {};
+        if (fd >= 0 && (fstat(fd, &again) != 0 || again.st_dev != st.st_dev || again.st_ino != st.st_ino)) {
+            close(fd);
+            fd = -1;
+            saved = EINVAL;
+        }
+    }
+    close(pinned);
+    errno = saved;
     return fd;
 }
