@@ -1,13 +1,19 @@
-// Times find_duplicates beside fdupes and jdupes (-q -r -H) on a real folder
-// and on a generated tree, each run as its own process so that wall time and
-// peak memory are measured alike, and checks that all find the same groups.
+// Times find_duplicates beside fdupes and jdupes (-q -r -H) in one run: a
+// generated tree, /usr/share, /usr, the whole system (/ without /proc, /sys,
+// /dev, /tmp and any folder named with --skip, seen through bind mounts in a
+// private mount namespace), each tool run as its own process so that wall time
+// and peak memory are measured alike, and checks that all find the same
+// groups. Then buckets of 2^K files of one size and one FNV-1a hash (chained
+// real collisions) show the cost following the bucket's bytes.
 //
-//   duplicates_bench [real folder] [runs]   (defaults: /usr/share 3)
+//   duplicates_bench [runs] [--skip NAME]...   (default: 3 runs)
 //
 // The peers pass over symbolic links, which find_duplicates counts as files,
 // and jdupes passes over empty files: those members are left out before the
 // groups are compared.
 
+#include <sched.h>
+#include <sys/mount.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -17,6 +23,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <iostream>
 #include <random>
@@ -24,6 +31,7 @@
 #include <string>
 #include <vector>
 
+#include "fnv1a_collisions.h"
 #include "scan.h"
 
 namespace fs = std::filesystem;
@@ -92,15 +100,16 @@ void generate_tree(const fs::path& root, std::size_t files, std::size_t groups) 
 int scan_and_print(const char* root) {
     DuplicateStats stats;
     const DuplicateGroups groups = find_duplicates(fs::absolute(root), stats);
-    std::string out = "# scanned " + std::to_string(stats.files_scanned) + " errors " +
-                      std::to_string(stats.files_with_errors) + " candidates " + std::to_string(stats.candidate_files) +
-                      " groups " + std::to_string(stats.duplicate_groups) + " in groups " +
-                      std::to_string(stats.duplicate_files) + "\n";
+    std::printf(
+        "# scanned %llu errors %llu candidates %llu groups %llu in groups %llu\n",
+        static_cast<unsigned long long>(stats.files_scanned), static_cast<unsigned long long>(stats.files_with_errors),
+        static_cast<unsigned long long>(stats.candidate_files), static_cast<unsigned long long>(stats.duplicate_groups),
+        static_cast<unsigned long long>(stats.duplicate_files));
+    // Printed as it goes, as the peers print: the listing adds nothing to the peak.
     for (const auto& group : groups) {
-        for (const fs::path& p : group) out += p.native() + "\n";
-        out += "\n";
+        for (const fs::path& p : group) std::printf("%s\n", p.c_str());
+        std::printf("\n");
     }
-    std::fwrite(out.data(), 1, out.size(), stdout);
     return 0;
 }
 
@@ -200,8 +209,13 @@ struct Tool {
     Run last;
 };
 
+void print_load() {
+    double load[3] = {0, 0, 0};
+    if (getloadavg(load, 3) == 3) std::printf("  load average: %.2f %.2f %.2f\n", load[0], load[1], load[2]);
+}
+
 // Every tool `runs` times, interleaved so that each meets the same cache.
-bool compare_on(const fs::path& root, int runs, const std::string& self) {
+bool compare_on(const fs::path& root, int runs, const std::string& self, const std::string& label) {
     std::vector<Tool> tools;
     tools.push_back({"find_duplicates", {self, "--scan", root.string()}, {}, {}, {}});
     for (const char* peer : {"fdupes", "jdupes"})
@@ -210,6 +224,8 @@ bool compare_on(const fs::path& root, int runs, const std::string& self) {
         else
             std::printf("%s is not installed\n", peer);
 
+    std::printf("\n%s (%d runs each, medians)\n", label.c_str(), runs);
+    print_load();
     for (Tool& tool : tools) run_process(tool.argv);  // warms the page cache for all alike
     for (int r = 0; r < runs; ++r)
         for (Tool& tool : tools) {
@@ -218,7 +234,6 @@ bool compare_on(const fs::path& root, int runs, const std::string& self) {
             tool.peak_kb.push_back(tool.last.peak_kb);
         }
 
-    std::printf("\n%s (%d runs each, medians)\n", root.c_str(), runs);
     std::printf("  ours: %s\n", tools[0].last.counters.c_str());
     const double ours = median(tools[0].seconds);
     const long ours_kb = median(tools[0].peak_kb);
@@ -239,23 +254,97 @@ bool compare_on(const fs::path& root, int runs, const std::string& self) {
         }
         std::printf("\n");
     }
+    print_load();
     return agree;
+}
+
+// The whole system as one folder: every top-level folder of / but the
+// skipped ones bound below `view`, in a mount namespace of this process's own
+// (the tools it starts share it). False when that is refused.
+bool make_system_view(const fs::path& view, const std::vector<std::string>& skip) {
+    if (::unshare(CLONE_NEWNS) != 0 || ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) return false;
+    fs::create_directories(view);
+    if (::mount("tmpfs", view.c_str(), "tmpfs", 0, nullptr) != 0) return false;
+    for (const auto& entry : fs::directory_iterator("/")) {
+        const std::string name = entry.path().filename().string();
+        if (entry.is_symlink() || !entry.is_directory() || std::count(skip.begin(), skip.end(), name) != 0) continue;
+        fs::create_directory(view / name);
+        if (::mount(entry.path().c_str(), (view / name).c_str(), nullptr, MS_BIND | MS_REC, nullptr) != 0) return false;
+    }
+    return true;
+}
+
+// Buckets of 2^K different files of one size and one hash, K = 8, 9, 10: the
+// time should double with the bucket's bytes, not grow fourfold.
+void multicollision_rows(const std::string& self, int runs) {
+    std::printf("\nmulticollision buckets: 2^K files of 1 MiB, one size, one FNV-1a hash, no two equal (medians)\n");
+    print_load();
+    double previous = 0;
+    for (std::size_t k = 8; k <= 10; ++k) {
+        const fs::path tree =
+            fs::temp_directory_path() / numbered("gemmit-collisions-", static_cast<std::size_t>(::getpid()));
+        fs::remove_all(tree);
+        fs::create_directories(tree);
+        const auto contents = fnv1a_multicollision(k);
+        std::mt19937_64 rng(k);
+        const std::string tail = random_bytes(rng, (1 << 20) - contents[0].size());
+        for (std::size_t i = 0; i < contents.size(); ++i) write_file(tree / numbered("c", i), contents[i] + tail);
+        run_process({self, "--scan", tree.string()});  // warms the page cache
+        std::vector<double> ours;
+        std::vector<double> jdupes;
+        std::size_t groups = 0;
+        for (int r = 0; r < runs; ++r) {
+            const Run run = run_process({self, "--scan", tree.string()});
+            ours.push_back(run.seconds);
+            groups = run.groups.size();
+            if (have_program("jdupes"))
+                jdupes.push_back(run_process({"jdupes", "-q", "-r", "-H", tree.string()}).seconds);
+        }
+        const double seconds = median(ours);
+        std::printf("  K=%zu: %4zu files, %5zu MiB: ours %6.3f s (%zu groups)", k, contents.size(), contents.size(),
+                    seconds, groups);
+        if (previous > 0) std::printf(", %.2f times the bucket half its size", seconds / previous);
+        if (!jdupes.empty()) std::printf("; jdupes %6.3f s", median(jdupes));
+        std::printf("\n");
+        previous = seconds;
+        fs::remove_all(tree);
+    }
+    print_load();
 }
 }  // namespace
 
 int main(int argc, char** argv) {
     if (argc == 3 && std::string(argv[1]) == "--scan") return scan_and_print(argv[2]);
-    const fs::path real = argc > 1 ? fs::path(argv[1]) : fs::path("/usr/share");
-    const int runs = argc > 2 ? std::stoi(argv[2]) : 3;
+    int runs = 3;
+    std::vector<std::string> skip = {"proc", "sys", "dev", "tmp"};
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--skip") == 0 && i + 1 < argc)
+            skip.push_back(argv[++i]);
+        else
+            runs = std::stoi(argv[i]);
+    }
     const std::string self = fs::read_symlink("/proc/self/exe").string();
+    std::setvbuf(stdout, nullptr, _IOLBF, 0);
 
     const fs::path generated =
         fs::temp_directory_path() / numbered("gemmit-bench-", static_cast<std::size_t>(::getpid()));
     fs::remove_all(generated);
     generate_tree(generated, 20000, 300);
-    std::printf("generated tree: %s, 20000 files, 300 sets of copies\n", generated.c_str());
-    bool agree = compare_on(generated, runs, self);
+    bool agree = compare_on(generated, runs, self, "generated tree: 20000 files, 300 sets of copies");
     fs::remove_all(generated);
-    agree = compare_on(fs::absolute(real), runs, self) && agree;
+    agree = compare_on("/usr/share", runs, self, "/usr/share") && agree;
+    agree = compare_on("/usr", runs, self, "/usr") && agree;
+
+    const fs::path view = fs::temp_directory_path() / numbered("gemmit-system-", static_cast<std::size_t>(::getpid()));
+    std::string skipped;
+    for (const std::string& name : skip) skipped += " /" + name;
+    if (make_system_view(view, skip))
+        agree = compare_on(view, runs, self, "/ without" + skipped) && agree;
+    else
+        std::printf("\n/ without%s: skipped, no private mount namespace here\n", skipped.c_str());
+    ::umount2(view.c_str(), MNT_DETACH);
+    fs::remove(view);
+
+    multicollision_rows(self, runs);
     return agree ? 0 : 1;
 }

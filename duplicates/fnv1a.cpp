@@ -1,25 +1,11 @@
 #include "fnv1a.h"
 
+#include <algorithm>
 #include <bit>
 #include <cstring>
 
 #include "ending_signals.h"
-#include "read_only_file.h"
-
-namespace {
-// Folds everything from progress.offset to the end of the file in, in blocks of
-// the buffer's size.
-void hash_to_end(int fd, Fnv1aProgress& progress, std::vector<unsigned char>& buffer) {
-    if (buffer.size() < kFnv1aFileBlockSize) buffer.resize(kFnv1aFileBlockSize);
-    while (!progress.complete && ending_signal() == 0) {
-        bool failed = false;
-        const std::size_t got = read_fully_at(fd, buffer.data(), buffer.size(), progress.offset, failed);
-        progress.state = fnv1a_update(progress.state, buffer.data(), got);
-        progress.offset += got;
-        progress.complete = failed || got < buffer.size();
-    }
-}
-}  // namespace
+#include "fd.h"
 
 std::uint64_t fnv1a_update(std::uint64_t state, const void* data, std::size_t size) noexcept {
     const auto* bytes = static_cast<const unsigned char*>(data);
@@ -54,47 +40,17 @@ std::uint64_t fnv1a_stream(std::istream& in) {
     return state;
 }
 
-bool fnv1a_file(const std::filesystem::path& file, std::uint64_t& hash) {
-    std::vector<unsigned char> buffer;
-    return fnv1a_file(file.native(), hash, buffer);
-}
-
-bool fnv1a_file(const std::string& file, std::uint64_t& hash, std::vector<unsigned char>& buffer) {
-    const ReadOnlyFile in(file.c_str());
-    if (!in.is_open()) return false;
-    hash = fnv1a_descriptor(in.descriptor(), buffer);
-    return true;
-}
-
-std::uint64_t fnv1a_descriptor(int fd, std::vector<unsigned char>& buffer) {
-    Fnv1aProgress progress;
-    hash_to_end(fd, progress, buffer);
-    return progress.state;
-}
-
-bool file_opens_for_reading(const std::string& file) { return ReadOnlyFile(file.c_str()).is_open(); }
-
-bool fnv1a_file_head(const char* file, std::size_t limit, Fnv1aProgress& progress, std::vector<unsigned char>& buffer) {
-    const ReadOnlyFile in(file);
-    if (!in.is_open()) return false;
-    // One byte more than the limit tells a file of exactly `limit` bytes from a longer one.
-    if (buffer.size() < limit + 1) buffer.resize(limit + 1);
-    bool failed = false;
-    const std::size_t got = in.read_at(buffer.data(), limit + 1, 0, failed);
-    const std::size_t used = got > limit ? limit : got;
-    progress = Fnv1aProgress{};
-    progress.state = fnv1a_update(progress.state, buffer.data(), used);
-    progress.offset = used;
-    progress.complete = failed || got <= limit;
-    return true;
-}
-
-void fnv1a_file_rest(const char* file, Fnv1aProgress& progress, std::vector<unsigned char>& buffer) {
-    if (progress.complete) return;
-    const ReadOnlyFile in(file);
-    if (!in.is_open()) {
-        progress.complete = true;
-        return;
+bool fnv1a_read(int fd, std::uint64_t until, Fnv1aProgress& progress, std::vector<unsigned char>& buffer) {
+    if (buffer.size() < kFnv1aFileBlockSize) buffer.resize(kFnv1aFileBlockSize);
+    while (progress.offset < until) {
+        // An ending signal stops the hash between blocks, as a failed read would.
+        if (ending_signal() != 0) return false;
+        const std::size_t want =
+            static_cast<std::size_t>(std::min<std::uint64_t>(buffer.size(), until - progress.offset));
+        const ssize_t got = platform::pread_full(fd, buffer.data(), want, progress.offset);
+        if (got != static_cast<ssize_t>(want)) return false;
+        progress.state = fnv1a_update(progress.state, buffer.data(), want);
+        progress.offset += want;
     }
-    hash_to_end(in.descriptor(), progress, buffer);
+    return true;
 }

@@ -7,8 +7,9 @@
 
 inline constexpr const char* kReportFileName = "duplicates_report.txt";
 
-// Writes the report to `file` (created or truncated), LF line ends. False
-// when the file cannot be opened or written, or a path has no narrow form.
+// Writes the report to `file`, LF line ends, every path escaped so that one
+// member is one line: written beside it, synced and renamed over it. False
+// (the old report left as it was) when it cannot be written whole.
 bool write_report(const std::filesystem::path& file, const std::filesystem::path& root, const DuplicateStats& stats,
                   const DuplicateGroups& groups);
 

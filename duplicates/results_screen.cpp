@@ -1,6 +1,7 @@
 #include <algorithm>
 
 #include "dialogs.h"
+#include "escape.h"
 #include "form.h"
 #include "report.h"
 #include "screens.h"
@@ -14,7 +15,7 @@ void save_report(zeylatui::App& app, const fs::path& root, const DuplicateStats&
     std::string saved_to;
     try {
         const fs::path file = fs::current_path() / kReportFileName;
-        if (write_report(file, root, stats, groups)) saved_to = file.string();
+        if (write_report(file, root, stats, groups)) saved_to = zeylatui::escape_untrusted(file.native());
     } catch (const std::exception&) {
         // A current folder that cannot be read counts as not saved.
     }
@@ -26,7 +27,8 @@ void save_report(zeylatui::App& app, const fs::path& root, const DuplicateStats&
 }  // namespace
 
 std::string build_summary(const fs::path& root, const DuplicateStats& stats, const DuplicateGroups& groups) {
-    std::string text = "Directory: " + root.string() + "\n\n";
+    // Paths are escaped as in the report: a name cannot add lines or reach the terminal raw.
+    std::string text = "Directory: " + zeylatui::escape_untrusted(root.native()) + "\n\n";
     text += "Total files scanned: " + std::to_string(stats.files_scanned) + "\n";
     text += "Files with errors:   " + std::to_string(stats.files_with_errors) + "\n";
     text += "Candidate files:     " + std::to_string(stats.candidate_files) + "\n";
@@ -35,7 +37,8 @@ std::string build_summary(const fs::path& root, const DuplicateStats& stats, con
     if (groups.empty()) return text;
     text += "\nFirst group preview:\n";
     const auto& first = groups.front();
-    for (std::size_t i = 0; i < std::min(first.size(), kPreviewPaths); ++i) text += " - " + first[i].string() + "\n";
+    for (std::size_t i = 0; i < std::min(first.size(), kPreviewPaths); ++i)
+        text += " - " + zeylatui::escape_untrusted(first[i].native()) + "\n";
     if (first.size() > kPreviewPaths) text += " ...\n";
     return text;
 }

@@ -1,42 +1,34 @@
 #include "scan.h"
 
-#include <dirent.h>
-#include <fcntl.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
-#include <cerrno>
-#include <condition_variable>
 #include <cstring>
+#include <deque>
 #include <memory>
-#include <mutex>
-#include <numeric>
 #include <string>
+#include <string_view>
 
+#include "dir_walk.h"
 #include "ending_signals.h"
 #include "fnv1a.h"
-#include "read_only_file.h"
+#include "same_content.h"
 #include "work_pool.h"
 
 namespace fs = std::filesystem;
 
 namespace {
-// Bytes read from each candidate before deciding whether the rest is worth
+// Bytes hashed from each candidate before deciding whether the rest is worth
 // hashing: a file whose head no other file of its size shares has no twin.
-constexpr std::size_t kHeadBytes = 65536;
-// Comparison reads this much from each file at a time.
-constexpr std::size_t kCompareBlock = 1 << 18;
+constexpr std::size_t kHeadBytes = 4096;
 
-// Paths of the walk as NUL-ended texts in large shared blocks: a
+// Texts of the walk as NUL-ended strings in large shared blocks: a
 // std::string or std::filesystem::path per file would cost an allocation
 // (and parsed components) each.
-class PathStore {
+class TextStore {
 public:
-    const char* add(const std::string& folder, const char* name) {
-        const std::size_t name_size = std::strlen(name);
-        const bool separator = folder.empty() || folder.back() != '/';
-        const std::size_t need = folder.size() + (separator ? 1 : 0) + name_size + 1;
+    const char* add(std::string_view text) {
+        const std::size_t need = text.size() + 1;
         char* out;
         if (need > kBlock / 4) {  // a long path gets a block of its own
             blocks_.push_back(std::make_unique_for_overwrite<char[]>(need));
@@ -51,9 +43,8 @@ public:
             next_ += need;
             left_ -= need;
         }
-        char* at = std::copy(folder.begin(), folder.end(), out);
-        if (separator) *at++ = '/';
-        std::memcpy(at, name, name_size + 1);
+        std::memcpy(out, text.data(), text.size());
+        out[text.size()] = '\0';
         return out;
     }
 
@@ -64,296 +55,251 @@ private:
     std::size_t left_ = 0;
 };
 
-// Regular files in walk order.
-struct WalkedFiles {
-    PathStore store;
-    std::vector<const char*> paths;
-    std::vector<std::uint64_t> sizes;
+// A regular file of the walk.
+struct WalkedFile {
+    const char* name = nullptr;
+    std::uint32_t folder = 0;
+    std::uint64_t size = 0;
+    FileIdentity id;
 };
 
-// One folder of the walk, read whole by one worker. Its items keep readdir
-// order; a subfolder's own items come in where the subfolder stands, so the
-// flattened items are the order of a recursive directory iteration.
-struct Folder {
-    enum class Kind : std::uint8_t { file, size_error, folder, stop };
-    struct Item {
-        std::uint64_t value;    // a file's size, a folder's index among all folders
-        std::uint32_t name_at;  // a file's name in `names`
-        Kind kind;
-    };
-    std::string path;
-    int open_flags;
-    std::vector<Item> items;
-    std::string names;  // the files' names, each ended by NUL
-};
-
-std::string join(const std::string& folder, const char* name) {
-    std::string path;
-    path.reserve(folder.size() + 1 + std::strlen(name));
-    path = folder;
-    if (path.empty() || path.back() != '/') path += '/';
-    path += name;
-    return path;
-}
-
-// Reads one folder: regular files (links followed) with their sizes, and
-// subfolders to be read later; links to folders are not entered. A folder
-// that may not be entered stays empty; any other error becomes a stop item
-// that ends the whole walk at that point.
-void read_folder(Folder& folder, std::vector<std::unique_ptr<Folder>>& subfolders) {
-    using Kind = Folder::Kind;
-    const int fd = ::open(folder.path.c_str(), folder.open_flags);
-    if (fd < 0) {
-        if (errno != EACCES) folder.items.push_back({0, 0, Kind::stop});
-        return;
-    }
-    const std::unique_ptr<DIR, int (*)(DIR*)> dir(fdopendir(fd), closedir);
-    if (dir == nullptr) {
-        ::close(fd);
-        folder.items.push_back({0, 0, Kind::stop});
-        return;
-    }
-    for (;;) {
-        errno = 0;
-        const dirent* entry = readdir(dir.get());
-        if (entry == nullptr) {
-            if (errno != 0) folder.items.push_back({0, 0, Kind::stop});
-            break;
-        }
-        const char* name = entry->d_name;
-        if (std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0) continue;
-        unsigned char type = entry->d_type;
-        struct stat st {};
-        if (type == DT_UNKNOWN) {  // some file systems leave the type to a separate query
-            if (fstatat(fd, name, &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
-            type = S_ISDIR(st.st_mode) ? DT_DIR : S_ISLNK(st.st_mode) ? DT_LNK : S_ISREG(st.st_mode) ? DT_REG : DT_FIFO;
-        }
-        if (type == DT_DIR) {
-            auto sub = std::make_unique<Folder>();
-            sub->path = join(folder.path, name);
-            sub->open_flags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
-            folder.items.push_back({0, 0, Kind::folder});
-            subfolders.push_back(std::move(sub));
-            continue;
-        }
-        if (type != DT_REG && type != DT_LNK) continue;
-        // Status and size in one query, links followed. A link that leads
-        // nowhere is no regular file; a regular file without a size is an error.
-        if (fstatat(fd, name, &st, 0) != 0) {
-            if (type == DT_REG) folder.items.push_back({0, 0, Kind::size_error});
-            continue;
-        }
-        if (!S_ISREG(st.st_mode)) continue;
-        folder.items.push_back(
-            {static_cast<std::uint64_t>(st.st_size), static_cast<std::uint32_t>(folder.names.size()), Kind::file});
-        folder.names.append(name, std::strlen(name) + 1);
-    }
-}
-
-// Folders waiting to be read and the count being read; the walk is over
-// when both are empty.
-class FolderQueue {
+// The walk's paths: each folder's once, and each file's name beside its folder's number.
+class WalkedPaths {
 public:
-    explicit FolderQueue(std::unique_ptr<Folder> root) {
-        folders_.push_back(std::move(root));
-        waiting_.push_back(0);
-    }
-
-    // Reads folders until none is left, or until running out of memory
-    // somewhere ends the walk for all.
-    void work() {
-        std::vector<std::unique_ptr<Folder>> subfolders;
-        std::unique_lock<std::mutex> hold(lock_);
-        for (;;) {
-            wake_.wait(hold, [&] { return failed_ || !waiting_.empty() || reading_ == 0; });
-            if (failed_ || waiting_.empty() || ending_signal() != 0) return;
-            Folder* folder = folders_[waiting_.back()].get();
-            waiting_.pop_back();
-            ++reading_;
-            hold.unlock();
-            bool done = true;
-            try {
-                subfolders.clear();
-                read_folder(*folder, subfolders);
-            } catch (...) {
-                done = false;
-            }
-            hold.lock();
-            try {
-                if (done) queue_subfolders(*folder, subfolders);
-            } catch (...) {
-                done = false;
-            }
-            if (!done) failed_ = true;
-            --reading_;
-            wake_.notify_all();
+    // The number of the folder an entry's path lies in: the path up to its last slash.
+    std::uint32_t folder_of(const std::string& path) {
+        const std::string_view parent(path.data(), path.rfind('/'));
+        // The walk goes depth first: an entry's folder is the current folder or
+        // one of its ancestors, or a folder met for the first time below them.
+        while (!ancestors_.empty()) {
+            const std::string_view top = ancestors_.back().first;
+            if (parent == top) return ancestors_.back().second;
+            if (parent.size() > top.size() && parent.starts_with(top) && parent[top.size()] == '/') break;
+            ancestors_.pop_back();
         }
+        folders_.push_back(store_.add(parent));
+        const auto number = static_cast<std::uint32_t>(folders_.size() - 1);
+        ancestors_.emplace_back(std::string_view(folders_.back(), parent.size()), number);
+        return number;
     }
+    const char* add_name(const std::string& path) { return store_.add(path.c_str() + path.rfind('/') + 1); }
 
-    // The regular files in walk order, after every worker has ended.
-    void flatten(DuplicateStats& stats, WalkedFiles& files) {
-        if (failed_) return;
-        std::vector<std::pair<Folder*, std::size_t>> branch{{folders_[0].get(), 0}};
-        while (!branch.empty()) {
-            auto& [folder, next] = branch.back();
-            if (next == folder->items.size()) {
-                std::vector<Folder::Item>().swap(folder->items);
-                std::string().swap(folder->names);
-                branch.pop_back();
-                continue;
-            }
-            const Folder::Item& item = folder->items[next++];
-            switch (item.kind) {
-                case Folder::Kind::file:
-                    files.paths.push_back(files.store.add(folder->path, folder->names.c_str() + item.name_at));
-                    files.sizes.push_back(item.value);
-                    ++stats.files_scanned;
-                    break;
-                case Folder::Kind::size_error:
-                    ++stats.files_with_errors;
-                    break;
-                case Folder::Kind::folder:
-                    branch.emplace_back(folders_[item.value].get(), 0);
-                    break;
-                case Folder::Kind::stop:
-                    return;
-            }
-        }
+    const std::string& path_of(const WalkedFile& file, std::string& out) const {
+        out = folders_[file.folder];
+        out += '/';
+        out += file.name;
+        return out;
     }
 
 private:
-    // With the lock held: numbers the folder's subfolders and queues them,
-    // later siblings below earlier ones, so that the walk goes deep first and
-    // keeps few folders waiting.
-    void queue_subfolders(Folder& folder, std::vector<std::unique_ptr<Folder>>& subfolders) {
-        folders_.reserve(folders_.size() + subfolders.size());
-        waiting_.reserve(waiting_.size() + subfolders.size());
-        std::size_t k = 0;
-        for (Folder::Item& item : folder.items) {
-            if (item.kind != Folder::Kind::folder) continue;
-            item.value = folders_.size();
-            folders_.push_back(std::move(subfolders[k++]));
-        }
-        for (std::size_t i = folders_.size(); i > folders_.size() - k; --i) waiting_.push_back(i - 1);
-    }
-
-    std::mutex lock_;
-    std::condition_variable wake_;
-    std::vector<std::unique_ptr<Folder>> folders_;
-    std::vector<std::size_t> waiting_;
-    std::size_t reading_ = 0;
-    bool failed_ = false;
+    TextStore store_;
+    std::vector<const char*> folders_;
+    std::vector<std::pair<std::string_view, std::uint32_t>> ancestors_;
 };
 
-// The walk of a recursive directory iteration that skips folders it may not
-// enter and does not follow links to folders, its folders read on worker
-// threads. Any other error ends the walk quietly; what came before is kept.
-void walk_regular_files(const std::string& root, unsigned workers, DuplicateStats& stats, WalkedFiles& files) {
-    auto top = std::make_unique<Folder>();
-    top->path = root;
-    top->open_flags = O_RDONLY | O_DIRECTORY | O_CLOEXEC;
-    FolderQueue queue(std::move(top));
-    run_on_workers(workers, workers, [&](std::size_t, unsigned) { queue.work(); });
-    queue.flatten(stats, files);
-}
+using WalkedFiles = std::deque<WalkedFile>;
 
-// Reusable buffers, grown to what a comparison of `size` bytes needs.
-struct CompareBuffers {
-    std::vector<unsigned char> a;
-    std::vector<unsigned char> b;
+struct WalkEnded {};
+
+// Devices known to hold procfs or sysfs, asked once per device.
+class PseudoDevices {
+public:
+    bool holds(const struct stat& st, const std::string& path) {
+        for (const auto& [device, pseudo] : known_)
+            if (device == st.st_dev) return pseudo;
+        const bool pseudo = on_pseudo_file_system(path);
+        known_.emplace_back(st.st_dev, pseudo);
+        return pseudo;
+    }
+
+private:
+    std::vector<std::pair<dev_t, bool>> known_;
 };
 
-bool contents_equal(const char* a, const char* b, CompareBuffers& buffers) {
-    struct stat st_a {};
-    struct stat st_b {};
-    if (::stat(a, &st_a) != 0 || ::stat(b, &st_b) != 0 || st_a.st_size != st_b.st_size) return false;
-    const ReadOnlyFile in_a(a);
-    const ReadOnlyFile in_b(b);
-    if (!in_a.is_open() || !in_b.is_open()) return false;
-
-    const std::size_t block = std::clamp<std::size_t>(static_cast<std::size_t>(st_a.st_size), 1, kCompareBlock);
-    if (buffers.a.size() < block) buffers.a.resize(block);
-    if (buffers.b.size() < block) buffers.b.resize(block);
-    std::uint64_t offset = 0;
-    for (;;) {
-        if (ending_signal() != 0) return false;
-        bool failed_a = false;
-        bool failed_b = false;
-        const std::size_t got = in_a.read_at(buffers.a.data(), block, offset, failed_a);
-        if (got != in_b.read_at(buffers.b.data(), block, offset, failed_b)) return false;
-        if (got == 0) break;
-        if (std::memcmp(buffers.a.data(), buffers.b.data(), got) != 0) return false;
-        // A read error ends both reads like the end of the file.
-        if (failed_a || failed_b || got < block) break;
-        offset += got;
-    }
-    return true;
+// The regular files under root in walk order, with their sizes and
+// identities (status and size in one query, links followed). A link that
+// leads nowhere is no regular file; a regular file without a size is an
+// error; files of procfs and sysfs are passed over like anything else that is
+// not a regular file. The walk passes over folders it may not enter and ends
+// quietly at any other error of a folder, keeping what came before.
+void walk_regular_files(const std::string& root, WalkedPaths& paths, WalkedFiles& files, DuplicateStats& stats) {
+    PseudoDevices pseudo;
+    // One thread lists the folders, each asked about relative to its open
+    // folder: helpers listing ahead would hold many entries at once.
+    walk_directory(
+        root, true,
+        [&](const WalkEntry& entry) {
+            // An ending signal ends the walk; the next stage hands the program over to it.
+            if (ending_signal() != 0) throw WalkEnded{};
+            if (entry.kind != WalkEntry::Kind::regular && entry.kind != WalkEntry::Kind::symlink) return;
+            struct stat st {};
+            if (::fstatat(entry.folderFd, entry.name, &st, 0) != 0) {
+                if (entry.kind == WalkEntry::Kind::regular) ++stats.files_with_errors;
+                return;
+            }
+            if (!S_ISREG(st.st_mode) || pseudo.holds(st, entry.path)) return;
+            WalkedFile file;
+            file.folder = paths.folder_of(entry.path);
+            file.name = paths.add_name(entry.path);
+            file.size = static_cast<std::uint64_t>(st.st_size);
+            file.id = identity_of(st);
+            files.push_back(file);
+            ++stats.files_scanned;
+        },
+        false, WalkPolicy{true});
 }
 
-struct Candidate {
-    std::size_t file;  // index into the walk
-    std::uint64_t size;
+// One distinct file among the candidates: the paths that lead to it are
+// members[first, first + count), in walk order, the first `failed` of which
+// would not open as it. Hashing works per identity, so a file reached by
+// several paths is read once.
+struct Identity {
+    std::size_t first = 0;
+    std::uint32_t count = 0;
+    std::uint32_t failed = 0;
+    std::uint64_t size = 0;
+    FileIdentity id;
     Fnv1aProgress hash;
-    bool opened = false;
+    bool alone = false;  // the only identity of its size: no reading needed
+
+    bool alive() const { return failed < count; }
+    std::uint32_t live() const { return count - failed; }
 };
 
-// Candidates ordered by size, then by the hash state they reached, then walk order.
-bool by_size_hash_walk(const Candidate& x, const Candidate& y) {
-    if (x.size != y.size) return x.size < y.size;
-    if (x.hash.state != y.hash.state) return x.hash.state < y.hash.state;
-    return x.file < y.file;
+struct Candidates {
+    std::vector<std::size_t> members;  // walk indices, grouped by identity
+    std::vector<Identity> identities;  // by size, then identity
+};
+
+// Files that share their size with another path, grouped by identity.
+Candidates same_size_files(const WalkedFiles& files, DuplicateStats& stats) {
+    struct Key {
+        std::uint64_t size;
+        FileIdentity id;
+        std::size_t file;
+        auto operator<=>(const Key&) const = default;
+    };
+    std::vector<Key> keys;
+    keys.reserve(files.size());
+    for (std::size_t i = 0; i < files.size(); ++i) keys.push_back({files[i].size, files[i].id, i});
+    std::sort(keys.begin(), keys.end());
+    // Sized exactly before filling: these tables are the scan's largest.
+    std::size_t members = 0;
+    std::size_t identities = 0;
+    for (std::size_t first = 0, last = 0; first < keys.size(); first = last) {
+        for (last = first + 1; last < keys.size() && keys[last].size == keys[first].size;) ++last;
+        if (last - first < 2) continue;
+        members += last - first;
+        for (std::size_t k = first; k < last; ++k) identities += k == first || keys[k].id != keys[k - 1].id;
+    }
+    Candidates out;
+    out.members.reserve(members);
+    out.identities.reserve(identities);
+    for (std::size_t first = 0, last = 0; first < keys.size(); first = last) {
+        const std::uint64_t size = keys[first].size;
+        for (last = first + 1; last < keys.size() && keys[last].size == size;) ++last;
+        if (last - first < 2) continue;
+        stats.candidate_files += last - first;
+        const std::size_t identities_before = out.identities.size();
+        for (std::size_t k = first; k < last; ++k) {
+            if (k == first || keys[k].id != keys[k - 1].id) {
+                out.identities.push_back({});
+                out.identities.back().first = out.members.size();
+                out.identities.back().size = size;
+                out.identities.back().id = keys[k].id;
+            }
+            out.members.push_back(keys[k].file);
+            ++out.identities.back().count;
+        }
+        out.identities[identities_before].alone = out.identities.size() - identities_before == 1;
+    }
+    return out;
 }
 
-bool same_size_and_hash(const Candidate& x, const Candidate& y) {
+// Opens an identity through the first of its live paths that still leads to
+// it; the paths that do not are counted among the failed.
+platform::Fd open_identity(Identity& identity, const std::vector<std::size_t>& members, const WalkedFiles& files,
+                           const WalkedPaths& paths) {
+    thread_local std::string path;  // reused: no allocation per file
+    for (; identity.alive(); ++identity.failed) {
+        const WalkedFile& file = files[members[identity.first + identity.failed]];
+        platform::Fd fd = reopen_content(paths.path_of(file, path).c_str(), identity.id, identity.size);
+        if (fd) return fd;
+    }
+    return {};
+}
+
+// Hashes up to `until`; a file that fails to read there, or changed size once
+// read to its end, fails for every path that leads to it.
+void hash_identity(Identity& identity, std::uint64_t until, const std::vector<std::size_t>& members,
+                   const WalkedFiles& files, const WalkedPaths& paths, std::vector<unsigned char>& buffer) {
+    const platform::Fd fd = open_identity(identity, members, files, paths);
+    if (!fd || identity.alone) return;
+    const bool read = fnv1a_read(fd.get(), until, identity.hash, buffer) &&
+                      (until < identity.size || still_of_size(fd.get(), identity.size));
+    if (!read) identity.failed = identity.count;
+}
+
+bool same_size_and_hash(const Identity& x, const Identity& y) {
     return x.size == y.size && x.hash.state == y.hash.state;
 }
 
-// Keeps only the candidates that share size and hash state with another.
-void keep_shared(std::vector<Candidate>& candidates) {
-    std::sort(candidates.begin(), candidates.end(), by_size_hash_walk);
-    std::vector<Candidate> kept;
-    for (std::size_t first = 0, last = 0; first < candidates.size(); first = last) {
-        for (last = first + 1; last < candidates.size() && same_size_and_hash(candidates[first], candidates[last]);)
-            ++last;
-        if (last - first >= 2) kept.insert(kept.end(), candidates.begin() + first, candidates.begin() + last);
-    }
-    candidates = std::move(kept);
+// Identities ordered by size, then the hash state they reached, then walk order.
+void sort_by_hash(std::vector<std::size_t>& order, const Candidates& c) {
+    std::sort(order.begin(), order.end(), [&](std::size_t x, std::size_t y) {
+        const Identity& a = c.identities[x];
+        const Identity& b = c.identities[y];
+        if (a.size != b.size) return a.size < b.size;
+        if (a.hash.state != b.hash.state) return a.hash.state < b.hash.state;
+        return c.members[a.first] < c.members[b.first];
+    });
 }
 
-// Files that share their size with another, in walk order within each size.
-std::vector<Candidate> same_size_files(const WalkedFiles& files) {
-    std::vector<std::size_t> order(files.sizes.size());
-    std::iota(order.begin(), order.end(), std::size_t{0});
-    std::stable_sort(order.begin(), order.end(),
-                     [&](std::size_t x, std::size_t y) { return files.sizes[x] < files.sizes[y]; });
-    std::vector<Candidate> candidates;
+// Runs of identities that share size and hash state.
+std::vector<std::pair<std::size_t, std::size_t>> hash_runs(const std::vector<std::size_t>& order, const Candidates& c) {
+    std::vector<std::pair<std::size_t, std::size_t>> runs;  // first, count
     for (std::size_t first = 0, last = 0; first < order.size(); first = last) {
-        const std::uint64_t size = files.sizes[order[first]];
-        for (last = first + 1; last < order.size() && files.sizes[order[last]] == size;) ++last;
-        if (last - first < 2) continue;
-        for (std::size_t k = first; k < last; ++k) candidates.push_back(Candidate{order[k], size, {}, false});
+        for (last = first + 1;
+             last < order.size() && same_size_and_hash(c.identities[order[first]], c.identities[order[last]]);)
+            ++last;
+        runs.emplace_back(first, last - first);
     }
-    return candidates;
+    return runs;
 }
 
-// Splits one bucket of equal size and hash (walk order) into groups of equal
-// files, each led by its earliest not yet used member.
-std::vector<std::vector<std::size_t>> confirm_bucket(const WalkedFiles& files, const Candidate* bucket,
-                                                     std::size_t count, CompareBuffers& buffers) {
-    std::vector<std::vector<std::size_t>> groups;
-    std::vector<bool> used(count, false);
-    for (std::size_t i = 0; i < count; ++i) {
-        if (used[i]) continue;
-        std::vector<std::size_t> group{bucket[i].file};
-        used[i] = true;
-        const char* first = files.paths[bucket[i].file];
-        for (std::size_t j = i + 1; j < count; ++j) {
-            if (used[j] || !contents_equal(first, files.paths[bucket[j].file], buffers)) continue;
-            group.push_back(bucket[j].file);
-            used[j] = true;
-        }
-        if (group.size() >= 2) groups.push_back(std::move(group));
+using Group = std::vector<std::size_t>;  // walk indices
+
+// The live paths of one identity: a group of their own when there are two or more.
+void add_identity_group(const Identity& identity, const Candidates& c, std::vector<Group>& groups) {
+    if (identity.live() < 2) return;
+    groups.emplace_back(c.members.begin() + static_cast<std::ptrdiff_t>(identity.first + identity.failed),
+                        c.members.begin() + static_cast<std::ptrdiff_t>(identity.first + identity.count));
+}
+
+// Splits one bucket of equal size and hash into groups of byte-equal files,
+// reading each distinct file once, all together.
+std::vector<Group> confirm_bucket(const Candidates& c, const WalkedFiles& files, const WalkedPaths& paths,
+                                  const std::size_t* ids, std::size_t count) {
+    std::vector<std::size_t> members;
+    for (std::size_t k = 0; k < count; ++k) {
+        const Identity& identity = c.identities[ids[k]];
+        for (std::size_t m = identity.first + identity.failed; m < identity.first + identity.count; ++m)
+            members.push_back(c.members[m]);
     }
+    std::sort(members.begin(), members.end());
+    std::vector<std::string> texts(members.size());
+    std::vector<ContentFile> content;
+    content.reserve(members.size());
+    for (std::size_t k = 0; k < members.size(); ++k)
+        content.push_back({paths.path_of(files[members[k]], texts[k]).c_str(), files[members[k]].id});
+    const std::vector<std::uint32_t> classes = split_by_content(content, c.identities[ids[0]].size);
+    std::vector<Group> groups;
+    for (std::size_t k = 0; k < members.size(); ++k) {
+        if (classes[k] == kUnreadable) continue;
+        if (classes[k] >= groups.size()) groups.resize(classes[k] + 1);
+        groups[classes[k]].push_back(members[k]);
+    }
+    std::erase_if(groups, [](const Group& g) { return g.size() < 2; });
     return groups;
 }
 }  // namespace
@@ -364,79 +310,130 @@ DuplicateGroups find_duplicates(const fs::path& root, DuplicateStats& stats) {
 
 DuplicateGroups find_duplicates(const fs::path& root, DuplicateStats& stats, unsigned workers) {
     workers = std::max(1u, workers);
+    WalkedPaths paths;
     WalkedFiles files;
     try {
-        walk_regular_files(root.native(), workers, stats, files);
+        walk_regular_files(root.native(), paths, files, stats);
     } catch (...) {
+        // Running out of memory while walking ends the walk like any other error.
+    }
+    Candidates c = same_size_files(files, stats);
+    std::vector<Group> groups;
+
+    // Every identity is opened once on the way, its head hashed unless it is alone at its size.
+    std::vector<std::vector<unsigned char>> scratch(workers);
+    run_on_workers(c.identities.size(), workers, [&](std::size_t i, unsigned worker) {
+        hash_identity(c.identities[i], std::min<std::uint64_t>(c.identities[i].size, kHeadBytes), c.members, files,
+                      paths, scratch[worker]);
+    });
+    std::vector<std::size_t> order;
+    for (std::size_t i = 0; i < c.identities.size(); ++i) {
+        const Identity& identity = c.identities[i];
+        stats.files_with_errors += identity.failed;
+        if (identity.alone)
+            add_identity_group(identity, c, groups);
+        else if (identity.alive())
+            order.push_back(i);
     }
 
-    std::vector<Candidate> candidates = same_size_files(files);
-    stats.candidate_files += candidates.size();
-
-    // Every candidate is opened once; its head is hashed on the way.
-    std::vector<std::vector<unsigned char>> scratch(workers);
-    run_on_workers(candidates.size(), workers, [&](std::size_t i, unsigned worker) {
-        Candidate& c = candidates[i];
-        c.opened = fnv1a_file_head(files.paths[c.file], kHeadBytes, c.hash, scratch[worker]);
-    });
-    const auto unopened =
-        std::count_if(candidates.begin(), candidates.end(), [](const Candidate& c) { return !c.opened; });
-    stats.files_with_errors += static_cast<std::uint64_t>(unopened);
-    std::erase_if(candidates, [](const Candidate& c) { return !c.opened; });
-
-    // Only files whose head another file of their size shares are hashed to the end, largest first.
-    keep_shared(candidates);
+    // Only identities whose head another one of their size shares are hashed to the end, largest first.
+    sort_by_hash(order, c);
+    std::vector<std::size_t> shared;
     std::vector<std::size_t> unfinished;
-    for (std::size_t i = 0; i < candidates.size(); ++i)
-        if (!candidates[i].hash.complete) unfinished.push_back(i);
+    for (const auto& [first, count] : hash_runs(order, c)) {
+        if (count == 1) {
+            add_identity_group(c.identities[order[first]], c, groups);
+            continue;
+        }
+        for (std::size_t k = first; k < first + count; ++k) {
+            shared.push_back(order[k]);
+            if (c.identities[order[k]].size > kHeadBytes) unfinished.push_back(order[k]);
+        }
+    }
     std::stable_sort(unfinished.begin(), unfinished.end(),
-                     [&](std::size_t x, std::size_t y) { return candidates[x].size > candidates[y].size; });
+                     [&](std::size_t x, std::size_t y) { return c.identities[x].size > c.identities[y].size; });
+    std::vector<std::uint32_t> failed_at_head(unfinished.size());
+    for (std::size_t k = 0; k < unfinished.size(); ++k) failed_at_head[k] = c.identities[unfinished[k]].failed;
     run_on_workers(unfinished.size(), workers, [&](std::size_t k, unsigned worker) {
-        Candidate& c = candidates[unfinished[k]];
-        fnv1a_file_rest(files.paths[c.file], c.hash, scratch[worker]);
+        Identity& identity = c.identities[unfinished[k]];
+        hash_identity(identity, identity.size, c.members, files, paths, scratch[worker]);
     });
     scratch.clear();
-    keep_shared(candidates);
+    for (std::size_t k = 0; k < unfinished.size(); ++k)
+        stats.files_with_errors += c.identities[unfinished[k]].failed - failed_at_head[k];
+    order.clear();
+    for (const std::size_t i : shared)
+        if (c.identities[i].alive()) order.push_back(i);
 
     // Buckets of equal size and whole-file hash, confirmed byte by byte, largest first.
-    std::vector<std::pair<std::size_t, std::size_t>> buckets;  // first, count
-    for (std::size_t first = 0, last = 0; first < candidates.size(); first = last) {
-        for (last = first + 1; last < candidates.size() && same_size_and_hash(candidates[first], candidates[last]);)
-            ++last;
-        buckets.emplace_back(first, last - first);
+    sort_by_hash(order, c);
+    std::vector<std::pair<std::size_t, std::size_t>> buckets;
+    for (const auto& [first, count] : hash_runs(order, c)) {
+        if (count == 1)
+            add_identity_group(c.identities[order[first]], c, groups);
+        else
+            buckets.emplace_back(first, count);
     }
     std::stable_sort(buckets.begin(), buckets.end(), [&](const auto& x, const auto& y) {
-        return candidates[x.first].size * x.second > candidates[y.first].size * y.second;
+        return c.identities[order[x.first]].size * x.second > c.identities[order[y.first]].size * y.second;
     });
-    std::vector<std::vector<std::vector<std::size_t>>> found(buckets.size());
-    std::vector<CompareBuffers> buffers(workers);
-    run_on_workers(buckets.size(), workers, [&](std::size_t b, unsigned worker) {
-        found[b] = confirm_bucket(files, &candidates[buckets[b].first], buckets[b].second, buffers[worker]);
+    std::vector<std::vector<Group>> found(buckets.size());
+    run_on_workers(buckets.size(), workers, [&](std::size_t b, unsigned) {
+        found[b] = confirm_bucket(c, files, paths, &order[buckets[b].first], buckets[b].second);
     });
-    buffers.clear();
+    for (auto& bucket_groups : found)
+        for (Group& group : bucket_groups) groups.push_back(std::move(group));
+    found = {};
+    c = {};
 
     // Groups in the walk order of their first members: the same on every run and for every thread count.
-    std::vector<std::vector<std::size_t>> all;
-    for (auto& bucket_groups : found)
-        for (auto& group : bucket_groups) all.push_back(std::move(group));
-    std::sort(all.begin(), all.end(), [](const auto& x, const auto& y) { return x.front() < y.front(); });
-
-    DuplicateGroups groups;
-    groups.reserve(all.size());
-    for (const auto& members : all) {
+    std::sort(groups.begin(), groups.end(), [](const Group& x, const Group& y) { return x.front() < y.front(); });
+    // The paths, every one parsed into its parts, are the largest part of the
+    // result: what only the scan needed goes first.
+    std::vector<std::pair<std::uint32_t, const char*>> where;
+    for (const Group& members : groups)
+        for (const std::size_t file : members) where.emplace_back(files[file].folder, files[file].name);
+    files = {};
+    DuplicateGroups result;
+    result.reserve(groups.size());
+    std::string path;
+    std::size_t next = 0;
+    for (Group& members : groups) {
         std::vector<fs::path> group;
         group.reserve(members.size());
-        for (std::size_t file : members) group.emplace_back(files.paths[file]);
+        for (std::size_t k = 0; k < members.size(); ++k, ++next) {
+            WalkedFile file;
+            file.folder = where[next].first;
+            file.name = where[next].second;
+            group.emplace_back(paths.path_of(file, path));
+        }
         ++stats.duplicate_groups;
         stats.duplicate_files += group.size();
-        groups.push_back(std::move(group));
+        result.push_back(std::move(group));
+        members = {};
     }
-    return groups;
+    return result;
 }
 
-bool hash_file_fnv1a(const fs::path& file, std::uint64_t& hash) { return fnv1a_file(file, hash); }
+bool hash_file_fnv1a(const fs::path& file, std::uint64_t& hash) {
+    FileIdentity id;
+    std::uint64_t size = 0;
+    const platform::Fd fd = open_content(file.c_str(), id, size);
+    if (!fd) return false;
+    Fnv1aProgress progress;
+    std::vector<unsigned char> buffer;
+    if (!fnv1a_read(fd.get(), size, progress, buffer) || !still_of_size(fd.get(), size)) return false;
+    hash = progress.state;
+    return true;
+}
 
 bool files_equal(const fs::path& a, const fs::path& b) {
-    CompareBuffers buffers;
-    return contents_equal(a.c_str(), b.c_str(), buffers);
+    FileIdentity id_a;
+    FileIdentity id_b;
+    std::uint64_t size_a = 0;
+    std::uint64_t size_b = 0;
+    if (!open_content(a.c_str(), id_a, size_a) || !open_content(b.c_str(), id_b, size_b) || size_a != size_b)
+        return false;
+    const auto classes = split_by_content({{a.c_str(), id_a}, {b.c_str(), id_b}}, size_a);
+    return classes[0] != kUnreadable && classes[0] == classes[1];
 }

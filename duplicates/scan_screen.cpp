@@ -1,4 +1,5 @@
 #include "dialogs.h"
+#include "escape.h"
 #include "form.h"
 #include "screens.h"
 
@@ -37,12 +38,12 @@ void run_scan(zeylatui::App& app) {
     std::error_code ec;
     const fs::path root = fs::absolute(fs::path(folder), ec);
     if (ec) {
-        tui_message_box(app, "Error", "Not a valid directory:\n" + folder);
+        tui_message_box(app, "Error", "Not a valid directory:\n" + zeylatui::escape_untrusted(folder));
         return;
     }
     const fs::file_status status = fs::status(root, ec);
     if (ec || !fs::is_directory(status)) {
-        tui_message_box(app, "Error", "Not a valid directory:\n" + root.string());
+        tui_message_box(app, "Error", "Not a valid directory:\n" + zeylatui::escape_untrusted(root.native()));
         return;
     }
 

@@ -1,23 +1,31 @@
 #include "engine.h"
 
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cctype>
+#include <climits>
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
+#include <cstring>
+#include <deque>
 #include <exception>
-#include <fcntl.h>
 #include <iostream>
+#include <iterator>
 #include <memory>
 #include <mutex>
 #include <optional>
 #include <string_view>
 #include <thread>
-#include <unistd.h>
 
 #include "dir_walk.h"
 #include "ending_signals.h"
 #include "escape.h"
+#include "fd.h"
 #include "line_scan.h"
 #include "worker_thread.h"
 
@@ -28,12 +36,19 @@ namespace {
 // The expression engine keeps its backtracking on its own stack, so a worker
 // needs no more than an ordinary thread.
 constexpr std::size_t kWorkerStackBytes = std::size_t{8} << 20;
-// Candidates reach the workers in batches of this many, or after this wait, and at the walk's end.
-constexpr std::size_t kBatchSize = 32;
+// Candidates reach the workers in batches of this many (or bytes of paths), or
+// after this wait, and at the walk's end.
+constexpr std::size_t kBatchSize = 256;
+constexpr std::size_t kBatchBytes = std::size_t{32} << 10;
 constexpr auto kBatchWait = std::chrono::milliseconds(2);
+// The walk waits while this many candidates wait for a worker, so that a walk
+// far ahead of slow workers does not hold the whole tree's paths.
+constexpr std::size_t kQueuedMax = std::size_t{1} << 16;
 // Each worker holds a read block and a stack: a worker count typed or loaded
 // from the last-values file must not exhaust memory.
 constexpr std::uint64_t kMaxWorkers = 256;
+// Results gather in chunks of this many, each taken from and given back to the system whole.
+constexpr std::size_t kResultChunk = 4096;
 
 // tolower of the default locale, without a library call per byte: the
 // program folds the ASCII letters only, whatever locale curses sets.
@@ -53,57 +68,204 @@ void report_search_error(std::string* errorLine, const std::string& line) {
     if (errorLine) *errorLine = line;
 }
 
-void warn_gave_up(const std::string& what, const std::string& path) {
-    write_error_line("[WARN] " + what + " too costly to test, taken as not matching: " +
-                     zeylatui::escape_untrusted(path));
+void warn_file(const std::string& what, const std::string& path) noexcept {
+    try {
+        write_error_line("[WARN] " + what + ": " + zeylatui::escape_untrusted(path));
+    } catch (...) {
+        // Out of memory even for the warning: the file stays not matching all the same.
+    }
 }
 
-std::string marked(const std::string& line, std::size_t pos, std::size_t len) {
-    return line.substr(0, pos) + "[MATCH]" + line.substr(pos, len) + "[/MATCH]" + line.substr(pos + len);
+// Memory straight from the system and back to it when freed: the result
+// chunks, so that gathering them into the final list never holds both.
+template <typename T>
+struct SystemPages {
+    using value_type = T;
+    SystemPages() = default;
+    template <typename U>
+    SystemPages(const SystemPages<U>&) {}
+    T* allocate(std::size_t n) {
+        // Filled at once: its pages are made in one call rather than one fault each.
+        void* p = mmap(nullptr, n * sizeof(T), PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_POPULATE, -1,
+                       0);
+        if (p == MAP_FAILED) throw std::bad_alloc();
+        return static_cast<T*>(p);
+    }
+    void deallocate(T* p, std::size_t n) { munmap(p, n * sizeof(T)); }
+    friend bool operator==(const SystemPages&, const SystemPages&) { return true; }
+};
+using ResultChunk = std::vector<MatchInfo, SystemPages<MatchInfo>>;
+
+// Makes the pages of [data, data + bytes) in one call: a fault per page costs
+// far more, most of all on virtual machines. Only a hint; whole pages only.
+void populate(void* data, std::size_t bytes) {
+#ifdef MADV_POPULATE_WRITE
+    static const auto page = static_cast<std::uintptr_t>(sysconf(_SC_PAGESIZE));
+    const auto from = (reinterpret_cast<std::uintptr_t>(data) + page - 1) / page * page;
+    const auto to = (reinterpret_cast<std::uintptr_t>(data) + bytes) / page * page;
+    if (to > from) madvise(reinterpret_cast<void*>(from), to - from, MADV_POPULATE_WRITE);
+#else
+    (void)data;
+    (void)bytes;
+#endif
 }
 
-// Candidates reach the workers while the walk is still going on; the list
-// only grows, and each candidate is taken by exactly one worker.
+// Candidates in one buffer, one path after another, with where each starts.
+class CandidateBatch {
+public:
+    void add(const std::string& path, std::size_t nameLength) {
+        entries_.push_back({static_cast<std::uint32_t>(text_.size()),
+                            static_cast<std::uint32_t>(path.size() - nameLength)});
+        text_ += path;
+    }
+    void add_from(const CandidateBatch& other, std::size_t i) {
+        entries_.push_back({static_cast<std::uint32_t>(text_.size()), other.entries_[i].name});
+        text_.append(other.path(i), other.length(i));
+    }
+    std::size_t size() const { return entries_.size(); }
+    std::size_t bytes() const { return text_.size(); }
+    const char* path(std::size_t i) const { return text_.data() + entries_[i].path; }
+    std::size_t length(std::size_t i) const {
+        return (i + 1 < entries_.size() ? entries_[i + 1].path : text_.size()) - entries_[i].path;
+    }
+    // The path's folder part, its final slash included, is its first folder_length bytes.
+    std::size_t folder_length(std::size_t i) const { return entries_[i].name; }
+    bool same_folder(std::size_t i, std::size_t j) const {
+        return folder_length(i) == folder_length(j) && std::memcmp(path(i), path(j), folder_length(i)) == 0;
+    }
+    void clear() {
+        text_.clear();
+        entries_.clear();
+    }
+
+private:
+    struct Entry {
+        std::uint32_t path;
+        std::uint32_t name;  // the name's offset within the path
+    };
+    std::string text_;
+    std::vector<Entry> entries_;
+};
+
+// Candidates reach the workers while the walk is still going on; each is taken by exactly one worker.
 struct SharedSearch {
+    SharedSearch(const Options& o, const FoldedNeedle* needle, const SearchRegex* regex, const FoldedNeedle* literal)
+        : options(o), contentNeedle(needle), contentRegex(regex), contentLiteral(literal),
+          readsContent(o.useContentPattern || o.useContentRegex) {}
+
     const Options& options;
-    const SearchRegex* contentRegex;  // null when not compiled
+    const FoldedNeedle* contentNeedle;   // the content text, when in use
+    const SearchRegex* contentRegex;     // null when not compiled
+    const FoldedNeedle* contentLiteral;  // what every match of contentRegex holds, or null
+    const bool readsContent;
+
     std::mutex queueMutex;
     std::condition_variable queueGrew;
-    std::vector<std::string> candidates;
-    std::size_t next = 0;
+    std::condition_variable queueShrank;
+    std::deque<CandidateBatch> queue;
+    std::size_t frontTaken = 0;  // candidates of queue.front() already taken
+    std::size_t queued = 0;      // candidates not yet taken
+    std::size_t walked = 0;      // candidates ever queued
+    std::size_t working = 0;     // workers that have not returned
     bool walkDone = false;
+
     std::mutex resultMutex;
-    std::vector<MatchInfo> results;
+    std::vector<ResultChunk> results;
     std::exception_ptr firstError;
 
-    bool take(std::string& path) {
+    // Up to most candidates, in the walk's order; false once the walk is done and all are taken.
+    bool take(CandidateBatch& into, std::size_t most) {
+        into.clear();
         std::unique_lock<std::mutex> lock(queueMutex);
-        queueGrew.wait(lock, [&] { return next < candidates.size() || walkDone; });
-        if (next >= candidates.size()) return false;
-        path = candidates[next++];
+        queueGrew.wait(lock, [&] { return queued > 0 || walkDone; });
+        if (queued == 0) return false;
+        CandidateBatch& front = queue.front();
+        if (frontTaken == 0 && front.size() <= most) {
+            std::swap(into, front);
+            queue.pop_front();
+        } else {
+            for (; into.size() < most && frontTaken < front.size(); ++frontTaken) into.add_from(front, frontTaken);
+            if (frontTaken == front.size()) {
+                queue.pop_front();
+                frontTaken = 0;
+            }
+        }
+        queued -= into.size();
+        if (queued < kQueuedMax / 2) queueShrank.notify_one();
         return true;
+    }
+
+    // The results of one take, appended together in their order.
+    void append(std::vector<MatchInfo>& found) {
+        std::lock_guard<std::mutex> lock(resultMutex);
+        for (MatchInfo& match : found) {
+            if (results.empty() || results.back().size() == kResultChunk) {
+                results.emplace_back();
+                results.back().reserve(kResultChunk);
+            }
+            results.back().push_back(std::move(match));
+        }
+        found.clear();
     }
 };
 
-// The content filters on an open file; the line and its number only for the first passing line.
-bool match_open_file(int fd, const std::string& path, const Options& options, const SearchRegex* contentRegex,
+// The content filters on an open file: the first passing line's number and snippet.
+// needle: the content text, folded once per search; null when not in use.
+bool match_open_file(int fd, std::uint64_t size, const std::string& path, const Options& options,
+                     const FoldedNeedle* needle, const SearchRegex* contentRegex, const FoldedNeedle* literal,
                      std::string& snippet, std::uint64_t& lineNumber) {
     const bool useRegex = options.useContentRegex && contentRegex && contentRegex->compiled();
-    std::optional<FoldedNeedle> needle;
-    if (options.useContentPattern) needle.emplace(options.contentPattern);
-    std::string line;
-    if (!useRegex) {
-        if (!needle || !scan_for_needle(fd, *needle, line, lineNumber)) return false;
-        snippet = options.contentPattern.empty() ? line : marked(line, needle->find(line.data(), line.size()),
-                                                                 options.contentPattern.size());
+    const ScanWarning warn = [&](const std::string& what) { warn_file(what, path); };
+    if (!useRegex) return needle && scan_for_needle(fd, size, *needle, warn, lineNumber, snippet);
+    return scan_for_expression(fd, size, *contentRegex, literal, needle, warn, lineNumber, snippet);
+}
+
+// A candidate's size, asked relative to its open folder when there is one.
+bool size_of(const ResultPath& path, std::size_t folderLength, int folderFd, struct stat& st) {
+    if (folderFd >= 0) return fstatat(folderFd, path.c_str() + folderLength, &st, 0) == 0;
+    if (path.view().size() < PATH_MAX) return stat(path.c_str(), &st) == 0;
+    return stat_any_length(path.string(), st);
+}
+
+// One candidate: its size, then the content filters; false when it is dropped.
+// folderFd: the candidate's folder when open, else -1.
+bool examine(const SharedSearch& shared, std::string_view candidate, std::size_t folderLength, int folderFd,
+             const SearchRegex* regex, MatchInfo& match) {
+    const Options& options = shared.options;
+    const auto fits = [&](std::uint64_t size) {
+        return !(options.hasMinSize && size < options.minSizeBytes) &&
+               !(options.hasMaxSize && size > options.maxSizeBytes);
+    };
+    struct stat st {};
+    if (!shared.readsContent) {
+        // Without content filters nearly every candidate is a result: its path is made once, here.
+        match.path = ResultPath(candidate);
+        if (!size_of(match.path, folderLength, folderFd, st) || !fits(static_cast<std::uint64_t>(st.st_size)))
+            return false;
+        match.size = static_cast<std::uint64_t>(st.st_size);
         return true;
     }
-    std::size_t start = 0;
-    std::size_t end = 0;
-    const auto gaveUp = [&](std::uint64_t number) { warn_gave_up("--regex on line " + std::to_string(number), path); };
-    if (!scan_for_expression(fd, *contentRegex, needle ? &*needle : nullptr, gaveUp, line, lineNumber, start, end))
+    // With a content filter the file is opened anyway: its size comes from what was opened.
+    const std::string path(candidate);
+    const platform::Fd file(open_regular_for_reading(path, st));
+    if (!file.valid()) return false;
+    const auto size = static_cast<std::uint64_t>(st.st_size);
+    if (!fits(size)) return false;
+    try {
+        if (!match_open_file(file.get(), size, path, options, shared.contentNeedle, regex, shared.contentLiteral,
+                             match.snippet, match.firstMatchLine))
+            return false;
+    } catch (const std::exception& e) {
+        // Whatever went wrong stays with this file.
+        warn_file(std::string("Cannot search file (") + e.what() + "), taken as not matching", path);
         return false;
-    snippet = marked(line, start, end - start);
+    } catch (...) {
+        warn_file("Cannot search file, taken as not matching", path);
+        return false;
+    }
+    match.size = size;
+    match.contentMatched = true;
+    match.path = ResultPath(path);
     return true;
 }
 
@@ -112,44 +274,37 @@ void search_worker(SharedSearch& shared) {
         std::optional<SearchRegex> ownRegex;
         if (shared.contentRegex) ownRegex.emplace(*shared.contentRegex);
         const SearchRegex* regex = ownRegex ? &*ownRegex : nullptr;
-        const Options& options = shared.options;
-        const bool content = options.useContentPattern || options.useContentRegex;
-        std::string path;
-        while (ending_signal() == 0 && shared.take(path)) {
-            MatchInfo match;
-            struct stat st {};
-            int fd = -1;
-            // With a content filter the file is opened anyway: its size comes from what was opened.
-            if (content) {
-                fd = open_regular_for_reading(path, st);
-                if (fd < 0) continue;
-            } else if (!stat_any_length(path, st)) {
-                continue;
-            }
-            const auto size = static_cast<std::uint64_t>(st.st_size);
-            bool keep = !(options.hasMinSize && size < options.minSizeBytes) &&
-                        !(options.hasMaxSize && size > options.maxSizeBytes);
-            if (keep && content) {
-                try {
-                    keep = match_open_file(fd, path, options, regex, match.snippet, match.firstMatchLine);
-                } catch (...) {
-                    close(fd);
-                    throw;
+        // Content reading varies from file to file: one at a time keeps every worker busy.
+        const std::size_t most = shared.readsContent ? 1 : kBatchSize;
+        CandidateBatch mine;
+        std::vector<MatchInfo> found;
+        while (ending_signal() == 0 && shared.take(mine, most)) {
+            platform::Fd folder;
+            for (std::size_t i = 0; i < mine.size(); ++i) {
+                // Sizes of a run of files in one folder are asked relative to it, not by whole paths.
+                const std::size_t folderLength = mine.folder_length(i);
+                if (i == 0 || !mine.same_folder(i - 1, i)) {
+                    folder.reset();
+                    if (!shared.readsContent && i + 1 < mine.size() && folderLength > 0 && mine.same_folder(i, i + 1))
+                        folder.reset(
+                            open_any_length(std::string(mine.path(i), folderLength), O_PATH | O_DIRECTORY | O_CLOEXEC));
                 }
-                match.contentMatched = keep;
+                MatchInfo match;
+                if (examine(shared, std::string_view(mine.path(i), mine.length(i)), folderLength, folder.get(), regex,
+                            match))
+                    found.push_back(std::move(match));
             }
-            if (fd >= 0) close(fd);
-            if (!keep) continue;
-            match.size = size;
-            match.path = std::move(path);
-            std::lock_guard<std::mutex> lock(shared.resultMutex);
-            shared.results.push_back(std::move(match));
+            if (!found.empty()) shared.append(found);
         }
     } catch (...) {
-        // The other workers finish their files; search_files rethrows this one.
+        // Out of memory outside any one file: the other workers finish theirs; search_files rethrows this.
         std::lock_guard<std::mutex> lock(shared.resultMutex);
         if (!shared.firstError) shared.firstError = std::current_exception();
     }
+    // A walk waiting for room in the queue must not wait for workers that are gone.
+    std::lock_guard<std::mutex> lock(shared.queueMutex);
+    --shared.working;
+    shared.queueShrank.notify_one();
 }
 
 bool compile_expression(SearchRegex& out, const std::string& text, const char* what, std::string* errorLine) {
@@ -171,7 +326,7 @@ bool name_passes(const WalkEntry& entry, const Options& options, const SearchReg
             case SearchRegex::Outcome::match:
                 break;
             case SearchRegex::Outcome::gave_up:
-                warn_gave_up("--regex-filename", entry.path);
+                warn_file("--regex-filename too costly to test, taken as not matching", entry.path);
                 return false;
             case SearchRegex::Outcome::no_match:
                 return false;
@@ -213,13 +368,18 @@ std::vector<MatchInfo> search_files(const Options& options, std::uint64_t& candi
     if (options.useFilenameRegex &&
         !compile_expression(filenameRegex, options.filenameRegex, "--regex-filename", errorLine))
         return {};
+    std::optional<FoldedNeedle> needle;
+    if (options.useContentPattern) needle.emplace(options.contentPattern);
+    std::optional<FoldedNeedle> literal;
+    if (options.useContentRegex) literal.emplace(required_literal(options.contentRegex));
 
     std::uint64_t wanted = std::thread::hardware_concurrency();
     if (wanted == 0) wanted = 4;
     if (options.hasThreads && options.threads != 0) wanted = options.threads;
     wanted = std::min(wanted, kMaxWorkers);
 
-    SharedSearch shared{options, options.useContentRegex ? &contentRegex : nullptr, {}, {}, {}, 0, false, {}, {}, {}};
+    SharedSearch shared(options, needle ? &*needle : nullptr, options.useContentRegex ? &contentRegex : nullptr,
+                        literal && !literal->empty() ? &*literal : nullptr);
     std::vector<std::unique_ptr<WorkerThread>> workers;
     std::exception_ptr startError;
     // A worker joins for each new candidate until there are as many as wanted:
@@ -229,7 +389,17 @@ std::vector<MatchInfo> search_files(const Options& options, std::uint64_t& candi
             workers.reserve(workers.size() + 1);
             auto worker = std::make_unique<WorkerThread>();
             worker->body = [&shared] { search_worker(shared); };
-            start_worker(*worker, kWorkerStackBytes);
+            {
+                std::lock_guard<std::mutex> lock(shared.queueMutex);
+                ++shared.working;
+            }
+            try {
+                start_worker(*worker, kWorkerStackBytes);
+            } catch (...) {
+                std::lock_guard<std::mutex> lock(shared.queueMutex);
+                --shared.working;
+                throw;
+            }
             workers.push_back(std::move(worker));
         } catch (...) {
             // The workers already running share out every candidate.
@@ -238,52 +408,69 @@ std::vector<MatchInfo> search_files(const Options& options, std::uint64_t& candi
     };
     const SearchRegex* nameRegex = options.useFilenameRegex ? &filenameRegex : nullptr;
     std::exception_ptr walkError;
-    // The walk hands candidates on in small batches, so that it rarely meets
-    // the workers at the lock; a batch also goes when it has waited a moment.
-    std::vector<std::string> batch;
+    // The walk hands candidates on in batches, so that it rarely meets the
+    // workers at the lock; a batch also goes when it has waited a moment.
+    CandidateBatch batch;
     auto batchStart = std::chrono::steady_clock::now();
     std::size_t sinceClock = 0;
     const auto hand_on = [&] {
-        std::size_t count = 0;
+        std::size_t walked = 0;
         {
-            std::lock_guard<std::mutex> lock(shared.queueMutex);
-            for (std::string& path : batch) shared.candidates.push_back(std::move(path));
-            count = shared.candidates.size();
+            std::unique_lock<std::mutex> lock(shared.queueMutex);
+            shared.queueShrank.wait(lock, [&] { return shared.queued < kQueuedMax || shared.working == 0; });
+            shared.queued += batch.size();
+            shared.walked += batch.size();
+            walked = shared.walked;
+            shared.queue.push_back(std::move(batch));
         }
-        batch.clear();
-        shared.queueGrew.notify_all();
-        while (workers.size() < count && workers.size() < wanted && !startError) add_worker();
+        batch = CandidateBatch();
+        // A batch goes to one worker whole unless files are read, one at a time.
+        if (shared.readsContent)
+            shared.queueGrew.notify_all();
+        else
+            shared.queueGrew.notify_one();
+        while (workers.size() < walked && workers.size() < wanted && !startError) add_worker();
     };
     try {
         walk_directory(root.native(), options.recursive, [&](const WalkEntry& entry) {
             act_on_signals();
-            if (!batch.empty() && ++sinceClock % 256 == 0 &&
+            if (batch.size() != 0 && ++sinceClock % 256 == 0 &&
                 std::chrono::steady_clock::now() - batchStart > kBatchWait)
                 hand_on();
             if (!name_passes(entry, options, nameRegex)) return;
-            if (batch.empty()) batchStart = std::chrono::steady_clock::now();
-            batch.push_back(entry.path);
-            if (batch.size() >= kBatchSize) hand_on();
+            if (batch.size() == 0) batchStart = std::chrono::steady_clock::now();
+            batch.add(entry.path, std::strlen(entry.name));
+            if (batch.size() >= kBatchSize || batch.bytes() >= kBatchBytes) hand_on();
         }, true);
-        hand_on();
+        if (batch.size() != 0) hand_on();
     } catch (...) {
         walkError = std::current_exception();
     }
     {
         std::lock_guard<std::mutex> lock(shared.queueMutex);
         shared.walkDone = true;
-        candidatesScanned = walkError ? 0 : shared.candidates.size();
+        candidatesScanned = walkError ? 0 : shared.walked;
     }
     shared.queueGrew.notify_all();
     for (auto& worker : workers) join_worker(*worker);
     act_on_signals();
     threadsUsed = static_cast<std::uint32_t>(workers.size());
-    elapsedSeconds = seconds_since(start);
 
     if (walkError) std::rethrow_exception(walkError);
     if (workers.empty() && startError) std::rethrow_exception(startError);
     if (shared.firstError) std::rethrow_exception(shared.firstError);
-    return std::move(shared.results);
+    // One list, each chunk given back as soon as it is moved over.
+    std::size_t total = 0;
+    for (const ResultChunk& chunk : shared.results) total += chunk.size();
+    std::vector<MatchInfo> results;
+    results.reserve(total);
+    for (ResultChunk& chunk : shared.results) {
+        populate(results.data() + results.size(), chunk.size() * sizeof(MatchInfo));
+        std::move(chunk.begin(), chunk.end(), std::back_inserter(results));
+        ResultChunk().swap(chunk);
+    }
+    elapsedSeconds = seconds_since(start);
+    return results;
 }
 
 bool match_file_content(const fs::path& file, const Options& options, const SearchRegex* contentRegex,
@@ -291,20 +478,22 @@ bool match_file_content(const fs::path& file, const Options& options, const Sear
     snippet.clear();
     lineNumber = 0;
     if (!options.useContentPattern && !options.useContentRegex) return false;
-    const int fd = open_any_length(file.native(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
-    if (fd < 0) return false;
-    try {
-        const bool found = match_open_file(fd, file.native(), options, contentRegex, snippet, lineNumber);
-        close(fd);
-        if (!found) {
-            snippet.clear();
-            lineNumber = 0;
-        }
-        return found;
-    } catch (...) {
-        close(fd);
-        throw;
+    struct stat st {};
+    const platform::Fd fd(open_regular_for_reading(file.native(), st));
+    if (!fd.valid()) return false;
+    std::optional<FoldedNeedle> needle;
+    if (options.useContentPattern) needle.emplace(options.contentPattern);
+    std::optional<FoldedNeedle> literal;
+    if (options.useContentRegex && contentRegex && contentRegex->compiled())
+        literal.emplace(required_literal(options.contentRegex));
+    const bool found = match_open_file(fd.get(), static_cast<std::uint64_t>(st.st_size), file.native(), options,
+                                       needle ? &*needle : nullptr, contentRegex,
+                                       literal && !literal->empty() ? &*literal : nullptr, snippet, lineNumber);
+    if (!found) {
+        snippet.clear();
+        lineNumber = 0;
     }
+    return found;
 }
 
 std::string make_snippet(const std::string& line, const std::string& contentPattern, const SearchRegex* contentRegex,
@@ -313,13 +502,13 @@ std::string make_snippet(const std::string& line, const std::string& contentPatt
         std::size_t start = 0;
         std::size_t end = 0;
         if (contentRegex->search(line.data(), line.size(), start, end) == SearchRegex::Outcome::match)
-            return marked(line, start, end - start);
+            return snippet_of(line.data(), line.size(), start, end);
     }
     if (useContentPattern && !contentPattern.empty()) {
         const std::size_t p = FoldedNeedle(contentPattern).find(line.data(), line.size());
-        if (p != std::string::npos) return marked(line, p, contentPattern.size());
+        if (p != std::string::npos) return snippet_of(line.data(), line.size(), p, p + contentPattern.size());
     }
-    return line;
+    return line.size() <= kSnippetLineMax ? line : line.substr(0, kSnippetLineMax);
 }
 
 bool wildcard_match(const std::string& pattern, const std::string& name) { return wildcard_matches(pattern, name); }

@@ -3,8 +3,12 @@
 #pragma once
 
 #include <cstdint>
+#include <cstring>
 #include <filesystem>
+#include <ostream>
 #include <string>
+#include <string_view>
+#include <utility>
 #include <vector>
 
 #include "expression.h"
@@ -32,8 +36,62 @@ struct Options {
     std::uint32_t threads = 0;  // 0: automatic
 };
 
+// A result's path as the walk made it, held as its text alone in one
+// allocation: a std::filesystem::path keeps a parsed list of its components
+// beside the text, hundreds of bytes per result. It reads like one and
+// converts to one.
+class ResultPath {
+public:
+    ResultPath() = default;
+    ResultPath(std::string_view text) { assign(text); }
+    ResultPath(const std::string& text) { assign(text); }
+    ResultPath(const char* text) { assign(text); }
+    ResultPath(const std::filesystem::path& path) { assign(path.native()); }
+    ResultPath(const ResultPath& other) { assign(other.view()); }
+    ResultPath(ResultPath&& other) noexcept : data_(std::exchange(other.data_, nullptr)) {}
+    ResultPath& operator=(ResultPath other) noexcept {
+        std::swap(data_, other.data_);
+        return *this;
+    }
+    ~ResultPath() { delete[] data_; }
+
+    std::string_view view() const {
+        return data_ ? std::string_view(data_ + sizeof(std::size_t), length()) : std::string_view();
+    }
+    std::string native() const { return std::string(view()); }
+    std::string string() const { return std::string(view()); }
+    const char* c_str() const { return data_ ? data_ + sizeof(std::size_t) : ""; }
+    std::filesystem::path filename() const { return std::filesystem::path(view()).filename(); }
+    operator std::filesystem::path() const { return std::filesystem::path(view()); }
+    operator std::string() const { return std::string(view()); }  // for the streams' by-name constructors
+    friend bool operator==(const ResultPath& a, const ResultPath& b) { return a.view() == b.view(); }
+    friend bool operator==(const ResultPath& a, const std::filesystem::path& b) {
+        return std::filesystem::path(a.view()) == b;
+    }
+    friend std::ostream& operator<<(std::ostream& out, const ResultPath& path) {
+        return out << std::filesystem::path(path.view());
+    }
+
+private:
+    std::size_t length() const {
+        std::size_t n = 0;
+        std::memcpy(&n, data_, sizeof n);
+        return n;
+    }
+    // The length, the text and a NUL.
+    void assign(std::string_view text) {
+        data_ = new char[sizeof(std::size_t) + text.size() + 1];
+        const std::size_t n = text.size();
+        std::memcpy(data_, &n, sizeof n);
+        std::memcpy(data_ + sizeof n, text.data(), n);
+        data_[sizeof n + n] = '\0';
+    }
+
+    char* data_ = nullptr;
+};
+
 struct MatchInfo {
-    std::filesystem::path path;
+    ResultPath path;
     std::uint64_t size = 0;
     bool contentMatched = false;
     std::string snippet;

@@ -140,6 +140,7 @@ bool SearchRegex::compile(const std::string& pattern, std::string& error) {
 
 SearchRegex::Outcome SearchRegex::search(const char* subject, std::size_t size, std::size_t& start,
                                          std::size_t& end) const {
+    lastWork_ = 0;
     if (!code_) return Outcome::no_match;
     if (!state_) {
         state_ = std::make_unique<State>(*code_);
@@ -160,7 +161,8 @@ SearchRegex::Outcome SearchRegex::search(const char* subject, std::size_t size, 
 
     // The library's match limit restarts at every start position; the budget
     // pays for each call's worst case so that the whole subject stays bounded.
-    std::uint64_t budget = kBudgetBase + kBudgetPerByte * (static_cast<std::uint64_t>(size) + 1);
+    const std::uint64_t granted = budget_for(size);
+    std::uint64_t budget = granted;
     Outcome outcome = Outcome::no_match;
     std::size_t pos = 0;
     std::size_t window = size + 1;
@@ -200,5 +202,10 @@ SearchRegex::Outcome SearchRegex::search(const char* subject, std::size_t size, 
     }
     // A stack grown for one huge line is given back rather than kept committed.
     if (st.stackSize > kJitStackKeep) st.set_stack(kJitStackFirst);
+    lastWork_ = granted - budget;
     return outcome;
+}
+
+std::uint64_t SearchRegex::budget_for(std::size_t size) {
+    return kBudgetBase + kBudgetPerByte * (static_cast<std::uint64_t>(size) + 1);
 }

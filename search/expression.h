@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <string>
 
@@ -29,10 +30,17 @@ public:
     // A byte (either ASCII case of it) that every line holding a match holds, or -1.
     int required_byte() const { return requiredByte_; }
 
+    // Work the last search charged, in the match limit's units (the same on
+    // any machine), and the budget a subject of size bytes gets: callers bound
+    // the work of many subjects together with these.
+    std::uint64_t last_work() const { return lastWork_; }
+    static std::uint64_t budget_for(std::size_t size);
+
 private:
     struct Code;
     struct State;
     std::shared_ptr<const Code> code_;
     mutable std::unique_ptr<State> state_;  // made on first use, by the thread that owns this copy
     int requiredByte_ = -1;
+    mutable std::uint64_t lastWork_ = 0;
 };

@@ -1,13 +1,26 @@
 #include "scan.h"
 
 #include <gtest/gtest.h>
+#include <linux/magic.h>
+#include <sched.h>
+#include <signal.h>
+#include <sys/mount.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/vfs.h>
 
 #include <algorithm>
+#include <fstream>
+#include <functional>
 #include <map>
 #include <random>
 #include <set>
 #include <string>
 
+#include "fnv1a.h"
+#include "fnv1a_collisions.h"
+#include "same_content.h"
+#include "child_process.h"
 #include "temp_tree.h"
 
 namespace fs = std::filesystem;
@@ -108,20 +121,27 @@ TEST(DuplicateScan, FolderWithoutPermissionIsSkipped) {
     EXPECT_EQ(as_set(outcome.groups[0]), (std::set<fs::path>{a, b}));
 }
 
+// A file reached through links and its own name is one group, read once per
+// stage with the other copy of its content.
 TEST(DuplicateScan, LinksAreFollowedToFilesButNotIntoFolders) {
     TempTree tree;
     const auto target = tree.write("target", "linked content");
+    const auto copy = tree.write("dir/copy", "linked content");
     fs::create_symlink(target, tree.root() / "link");
-    tree.write("dir/inside", "other");
+    fs::create_symlink(target, tree.root() / "link2");
     fs::create_directory_symlink(tree.root() / "dir", tree.root() / "dirlink");
     fs::create_symlink(tree.root() / "nowhere", tree.root() / "dangling");
 
+    static std::map<std::string, int> opened;  // by the file a path leads to
+    before_content_open = [](const char* path) { ++opened[fs::canonical(path).string()]; };
     DuplicateStats stats;
-    const auto groups = find_duplicates(tree.root(), stats);
-    // target, link and dir/inside; the folder link adds nothing, the dangling link is no file.
-    expect_stats(stats, 3, 0, 2, 1, 2);
+    const auto groups = find_duplicates(tree.root(), stats, 1);
+    before_content_open = nullptr;
+    // The folder link adds nothing, the dangling link is no file.
+    expect_stats(stats, 4, 0, 4, 1, 4);
     ASSERT_EQ(groups.size(), 1u);
-    EXPECT_EQ(as_set(groups[0]), (std::set<fs::path>{target, tree.root() / "link"}));
+    EXPECT_EQ(as_set(groups[0]), (std::set<fs::path>{target, copy, tree.root() / "link", tree.root() / "link2"}));
+    EXPECT_EQ(opened, (std::map<std::string, int>{{fs::canonical(target).string(), 2}, {copy.string(), 2}}));
 }
 
 TEST(DuplicateScan, LinkLoopDoesNotEndTheWalk) {
@@ -254,12 +274,12 @@ std::set<std::vector<fs::path>> groups_by_content(const fs::path& root) {
 }
 
 // A few thousand files over nested folders: copies of 2 to 5 of mixed sizes
-// (empty, small, around the 64 KiB head, larger), decoys that differ from
-// their copies in the last byte or right after the head, links to files, and
-// files of a size of their own.
+// (empty, small, around the 4 KiB head and the 64 KiB block, larger), decoys
+// that differ from their copies in the last byte or right after the first
+// 64 KiB, links to files, and files of a size of their own.
 void build_mixed_tree(const TempTree& tree) {
     std::mt19937 rng(4711);
-    const std::size_t sizes[] = {0, 1, 17, 4096, 65535, 65536, 65537, 70000, 200003};
+    const std::size_t sizes[] = {0, 1, 17, 4095, 4096, 4097, 65535, 65536, 65537, 70000, 200003};
     std::size_t n = 0;
     auto next = [&] {
         const std::size_t k = n++;
@@ -319,8 +339,12 @@ TEST(DuplicateScan, FilesDifferingOnlyAfterTheFirstBlock) {
         std::size_t differs_at;
     };
     const Case cases[] = {
-        {65537, 65536},          {2 * 65536, 2 * 65536 - 1},       {3 * 65536 + 11, 3 * 65536 + 10},
-        {(1u << 20) + 3, 65536}, {(1u << 20) + 3, (1u << 20) + 2},
+        {4097, 4096},
+        {65537, 65536},
+        {2 * 65536, 2 * 65536 - 1},
+        {3 * 65536 + 11, 3 * 65536 + 10},
+        {(1u << 20) + 3, 65536},
+        {(1u << 20) + 3, (1u << 20) + 2},
     };
     for (const Case& c : cases) {
         TempTree tree;
@@ -363,4 +387,198 @@ TEST(DuplicateScan, UnreadableCandidatesOfEverySizeAreErrors) {
         for (const auto& group : outcome.groups) found.insert(as_set(group));
         EXPECT_EQ(found, expected) << workers << " workers";
     }
+}
+
+// Paths of any length are walked: a chain of folders deeper than one system
+// call takes, beside sibling folders, every group found.
+TEST(DuplicateScan, ChainDeeperThanThePathLimitBesideSiblings) {
+    TempTree tree;
+    const fs::path deep_a = tree.write_deep("chain", 25, "a", "deep twins");
+    const fs::path deep_b = tree.write_deep("chain", 25, "b", "deep twins");
+    ASSERT_GT(deep_a.native().size(), 5000u);
+    for (std::size_t i = 0; i < 40; ++i) {
+        const std::string content = numbered("sibling ", 10 + i);
+        tree.write(numbered("s", i) + "/x", content);
+        tree.write(numbered("s", i) + "/y", content);
+    }
+    for (unsigned workers : {1u, 8u}) {
+        DuplicateStats stats;
+        const auto groups = find_duplicates(tree.root(), stats, workers);
+        expect_stats(stats, 82, 0, 82, 41, 82);
+        EXPECT_TRUE(std::any_of(groups.begin(), groups.end(), [&](const auto& g) {
+            return as_set(g) == std::set<fs::path>{deep_a, deep_b};
+        }));
+    }
+}
+
+// An error of a folder other than a denied entry ends the walk where it
+// happens, as the iteration the scan follows ends: nothing after it counts.
+TEST(DuplicateScan, FolderErrorEndsTheWalkThere) {
+    TempTree tree;
+    for (std::size_t i = 0; i < 20; ++i) {
+        const std::string sibling = numbered("s", i);
+        tree.write(sibling + "/x", numbered("pair ", 10 + i));
+        tree.write(sibling + "/y", numbered("pair ", 10 + i));
+        std::string chain = sibling;
+        for (int level = 0; level < 30; ++level) chain += "/c";
+        fs::create_directories(tree.root() / chain);
+    }
+    ScanOutcome outcome;
+    ASSERT_TRUE(scan_within(tree.root(), 1, 60, outcome, [] {
+        // Too few descriptors to go down the first chain the walk meets.
+        const rlimit limit{16, 16};
+        ::setrlimit(RLIMIT_NOFILE, &limit);
+    }));
+    EXPECT_LE(outcome.stats.files_scanned, 2u);
+    EXPECT_LE(outcome.groups.size(), 1u);
+}
+
+namespace {
+// What the content seam does at the n-th opening of a path ending in `name`.
+struct Change {
+    std::string name;
+    int at_open;
+    std::function<void()> act;
+};
+std::vector<Change> changes;
+std::map<std::string, int> opens;
+
+void change_on_open(const char* path) {
+    for (const Change& c : changes) {
+        const std::string p = path;
+        if (p.size() >= c.name.size() && p.compare(p.size() - c.name.size(), c.name.size(), c.name) == 0 &&
+            ++opens[c.name] == c.at_open)
+            c.act();
+    }
+}
+
+// Points the link `link` at `target`, in one step.
+void repoint(const fs::path& link, const fs::path& target) {
+    const fs::path temp = link.string() + ".new";
+    fs::create_symlink(target, temp);
+    fs::rename(temp, link);
+}
+}  // namespace
+
+// Links that turn into a pipe or /dev/zero after the walk saw regular files,
+// at the hash stage or at the comparison: neither is opened for reading, and
+// the scan ends.
+TEST(DuplicateScan, LinksSwappedForAPipeOrDevice) {
+    for (const int at_open : {1, 2}) {  // 1: hashing, 2: comparison
+        TempTree tree;
+        const fs::path outside = tree.root() / "outside";
+        const fs::path scan = tree.root() / "scan";
+        tree.write("outside/r1", "ten bytes!");
+        tree.write("outside/r2", "ten bytes!");
+        ASSERT_EQ(::mkfifo((outside / "fifo").c_str(), 0600), 0);
+        const auto a = tree.write("scan/a", "ten bytes!");
+        const auto b = tree.write("scan/b", "ten bytes!");
+        fs::create_symlink(outside / "r1", scan / "to-pipe");
+        fs::create_symlink(outside / "r2", scan / "to-zero");
+        ScanOutcome outcome;
+        ASSERT_TRUE(scan_within(scan, 1, 30, outcome,
+                                [&] {
+                                    changes = {
+                                        {"to-pipe", at_open, [&] { repoint(scan / "to-pipe", outside / "fifo"); }},
+                                        {"to-zero", at_open, [&] { repoint(scan / "to-zero", "/dev/zero"); }}};
+                                    before_content_open = change_on_open;
+                                }))
+            << "swapped at open " << at_open;
+        // Unopened for hashing, they are errors; unopened for the comparison, only left out.
+        EXPECT_EQ(outcome.stats.files_with_errors, at_open == 1 ? 2u : 0u);
+        ASSERT_EQ(outcome.groups.size(), 1u);
+        EXPECT_EQ(as_set(outcome.groups[0]), (std::set<fs::path>{a, b}));
+    }
+}
+
+// A file that grows while the comparison reads it counts as unreadable there:
+// its first bytes, read up to its size, would have matched.
+TEST(DuplicateScan, FileGrowingWhileComparedIsLeftOut) {
+    TempTree tree;
+    const std::string data(600000, 'g');  // several blocks
+    std::vector<fs::path> files;
+    for (const char* name : {"a", "b", "c"}) files.push_back(tree.write(name, data));
+    static std::vector<std::string> opened;
+    ScanOutcome outcome;
+    ASSERT_TRUE(scan_within(tree.root(), 1, 30, outcome, [] {
+        // Head, rest, then the comparison: its second opening grows the file it opened first.
+        before_content_open = [](const char* path) {
+            opened.emplace_back(path);
+            if (opened.size() == 3 * 2 + 2) std::ofstream(opened[3 * 2], std::ios::app) << "more";
+        };
+    }));
+    EXPECT_EQ(outcome.stats.files_with_errors, 0u);
+    ASSERT_EQ(outcome.groups.size(), 1u);
+    EXPECT_EQ(outcome.groups[0].size(), 2u);
+}
+
+// Files of one size and one FNV-1a hash but different bytes (chained real
+// collisions, then one common tail; more different blocks than one step of
+// the comparison keeps) are told apart; copies among them are grouped.
+TEST(DuplicateScan, MulticollisionIsToldApartByBytes) {
+    const std::vector<std::string> contents = fnv1a_multicollision(6, std::string(70000, 't'));
+    for (const std::string& c : contents)
+        ASSERT_EQ(fnv1a_buffer(c.data(), c.size()), fnv1a_buffer(contents[0].data(), contents[0].size()));
+    ASSERT_EQ(std::set<std::string>(contents.begin(), contents.end()).size(), 64u);
+    TempTree tree;
+    std::set<std::set<fs::path>> expected;
+    for (std::size_t i = 0; i < contents.size(); ++i) {
+        const auto first = tree.write(numbered("m/f", i), contents[i]);
+        if (i % 3 == 0) expected.insert({first, tree.write(numbered("copies/f", i), contents[i])});
+    }
+    for (unsigned workers : {1u, 4u}) {
+        DuplicateStats stats;
+        const auto groups = find_duplicates(tree.root(), stats, workers);
+        expect_stats(stats, 86, 0, 86, 22, 44);
+        std::set<std::set<fs::path>> found;
+        for (const auto& group : groups) found.insert(as_set(group));
+        EXPECT_EQ(found, expected) << workers << " workers";
+    }
+}
+
+// A procfs mounted inside the tree (in a private mount and process namespace,
+// so that it shows one single-threaded process): the scan ends, no file of it
+// is opened for its content, and the tree's own group is found.
+TEST(DuplicateScan, ProcfsInsideTheTreeIsPassedOver) {
+    TempTree tree;
+    const auto x = tree.write("a/x", "same content");
+    const auto y = tree.write("b/y", "same content");
+    tree.write("c/z", "other content");
+    fs::create_directories(tree.root() / "proc");
+    const fs::path root = tree.root();
+    const ChildResult child = run_in_child([&]() -> std::string {
+        if (::unshare(CLONE_NEWNS | CLONE_NEWPID) != 0 ||
+            ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0)
+            return "skip";
+        // The first child in the new namespace is its process 1, which only a handled signal ends.
+        const ChildResult scanner = run_in_child([&]() -> std::string {
+            ::signal(SIGALRM, [](int) { ::_exit(3); });
+            ::alarm(60);
+            if (::mount("proc", (root / "proc").c_str(), "proc", 0, nullptr) != 0) return "skip";
+            static std::vector<std::string> opened;
+            before_content_open = [](const char* path) { opened.emplace_back(path); };
+            ScanOutcome outcome;
+            outcome.groups = find_duplicates(root, outcome.stats, 1);
+            std::string pseudo;
+            for (const std::string& path : opened) {
+                struct statfs fs {};
+                if (::statfs(path.c_str(), &fs) == 0 && fs.f_type == PROC_SUPER_MAGIC) pseudo += path + "\n";
+            }
+            return pseudo.empty() ? serialize(outcome) : "opened on procfs:\n" + pseudo;
+        });
+        return scanner.status == 0 ? scanner.out : "the scan did not end: " + std::to_string(scanner.status);
+    });
+    if (child.out == "skip") GTEST_SKIP() << "no private mount and process namespace here";
+    ASSERT_EQ(child.out.find("opened on procfs"), std::string::npos) << child.out;
+    ASSERT_EQ(child.out.find("the scan did not end"), std::string::npos) << child.out;
+    // Links in the procfs (the process's own files) lead to regular files and
+    // count like any link; the tree's own files make one group of their own.
+    std::set<std::set<fs::path>> own;
+    for (const auto& group : deserialize(child.out).groups) {
+        std::set<fs::path> members;
+        for (const fs::path& p : group)
+            if (p.string().rfind((root / "proc").string(), 0) != 0) members.insert(p);
+        if (!members.empty()) own.insert(members);
+    }
+    EXPECT_EQ(own, (std::set<std::set<fs::path>>{{x, y}}));
 }

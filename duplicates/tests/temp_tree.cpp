@@ -2,7 +2,9 @@
 
 #include "child_process.h"
 
+#include <fcntl.h>
 #include <grp.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -32,6 +34,8 @@ TempTree::~TempTree() {
         if (it->is_directory(ec) && !it->is_symlink(ec))
             fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add, ec);
     fs::remove_all(root_, ec);
+    // The library's removal gives up on paths beyond the system's limit.
+    if (fs::exists(root_, ec)) (void)std::system(("rm -rf '" + root_.string() + "'").c_str());
 }
 
 fs::path TempTree::write(const std::string& relative, const std::string& content) const {
@@ -42,6 +46,29 @@ fs::path TempTree::write(const std::string& relative, const std::string& content
     return file;
 }
 
+std::string TempTree::write_deep(const std::string& relative, int levels, const std::string& name,
+                                 const std::string& content) const {
+    const fs::path base = root_ / relative;
+    fs::create_directories(base);
+    const std::string part(200, 'p');
+    std::string path = base.string();
+    int dir = ::open(base.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    for (int level = 0; level < levels && dir >= 0; ++level) {
+        ::mkdirat(dir, part.c_str(), 0755);
+        const int next = ::openat(dir, part.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        ::close(dir);
+        dir = next;
+        path += "/" + part;
+    }
+    const int file = dir < 0 ? -1 : ::openat(dir, name.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    const bool written =
+        file >= 0 && ::write(file, content.data(), content.size()) == static_cast<ssize_t>(content.size());
+    if (file >= 0) ::close(file);
+    if (dir >= 0) ::close(dir);
+    if (!written) throw std::runtime_error("cannot write below " + path);
+    return path + "/" + name;
+}
+
 std::string read_whole_file(const fs::path& file) {
     std::ifstream in(file, std::ios::binary);
     std::ostringstream text;
@@ -49,7 +76,6 @@ std::string read_whole_file(const fs::path& file) {
     return text.str();
 }
 
-namespace {
 std::string serialize(const ScanOutcome& outcome) {
     std::ostringstream out;
     const DuplicateStats& s = outcome.stats;
@@ -80,7 +106,6 @@ ScanOutcome deserialize(const std::string& text) {
     }
     return outcome;
 }
-}  // namespace
 
 namespace {
 DuplicateGroups scan(const fs::path& root, DuplicateStats& stats, unsigned workers) {
@@ -102,4 +127,18 @@ ScanOutcome scan_unprivileged(const fs::path& root, unsigned workers) {
     });
     if (child.status != 0) throw std::runtime_error("unprivileged scan failed");
     return deserialize(child.out);
+}
+
+bool scan_within(const fs::path& root, unsigned workers, unsigned seconds, ScanOutcome& outcome,
+                 const std::function<void()>& prepare) {
+    const ChildResult child = run_in_child([&]() -> std::string {
+        ::alarm(seconds);  // a scan that hangs ends the child, not the test run
+        if (prepare) prepare();
+        ScanOutcome own;
+        own.groups = scan(root, own.stats, workers);
+        return serialize(own);
+    });
+    if (child.status != 0) return false;
+    outcome = deserialize(child.out);
+    return true;
 }

@@ -4,6 +4,7 @@
 #include <random>
 
 #include "fnv1a.h"
+#include "fnv1a_collisions.h"
 #include "temp_tree.h"
 
 namespace fs = std::filesystem;
@@ -98,10 +99,38 @@ TEST_F(DuplicateFilter, UnreadableResultStaysInUniqLeavesInDup) {
     EXPECT_EQ(names(results), (std::vector<std::string>{"gone"}));
 }
 
+// Equal size and equal hash are not equal files: a real FNV-1a collision is
+// told apart by its bytes.
 TEST_F(DuplicateFilter, EqualSizeDifferentContentAreDifferent) {
-    std::vector<MatchInfo> results = {result("a", "abc"), result("b", "abd")};
+    const auto pair = fnv1a_collision_pairs(1)[0];
+    ASSERT_EQ(fnv1a_buffer(pair.first.data(), pair.first.size()), fnv1a_buffer(pair.second.data(), pair.second.size()));
+    const std::vector<MatchInfo> base = {result("a", "abc"), result("b", "abd"), result("c1", pair.first),
+                                         result("c2", pair.second)};
+    std::vector<MatchInfo> results = base;
     filter(with_mode(1), results);
     EXPECT_TRUE(results.empty());
+    results = base;
+    filter(with_mode(2), results);
+    EXPECT_EQ(names(results), (std::vector<std::string>{"a", "b", "c1", "c2"}));
+}
+
+// The reference folder is walked to any depth: copies below a chain of
+// folders longer than one system call takes, beside sibling folders, count.
+TEST_F(DuplicateFilter, ReferenceFolderDeeperThanThePathLimit) {
+    std::vector<MatchInfo> results = {result("found/deep", "deep copy")};
+    for (int i = 0; i < 40; ++i) {
+        const std::string content = "sibling " + std::to_string(10 + i);
+        results.push_back(result("found/" + std::to_string(i), content));
+        write("ref/" + std::to_string(i) + "/copy", content);
+    }
+    write_deep("deep", "deep copy");
+    ASSERT_EQ(std::rename((root_ / std::string(200, 'p')).c_str(), (root_ / "ref" / "chain").c_str()), 0);
+    Options o = with_mode(1);
+    o.hasDuplicatesDir = true;
+    o.duplicatesDir = (root_ / "ref").string();
+    std::vector<MatchInfo> kept = results;
+    EXPECT_EQ(filter(o, kept), "");
+    EXPECT_EQ(kept.size(), 41u);
 }
 
 TEST_F(DuplicateFilter, ReferenceFolder) {

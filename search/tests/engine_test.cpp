@@ -4,6 +4,8 @@
 #include <set>
 #include <thread>
 
+#include <fcntl.h>
+#include <malloc.h>
 #include <unistd.h>
 #include <functional>
 
@@ -428,4 +430,25 @@ TEST_F(SearchEngine, DeeplyNestedExpressionsOnLongNamesAndLines) {
     EXPECT_EQ(s.candidates, 2u);
     EXPECT_TRUE(s.results.empty());
     EXPECT_EQ(s.errors, "");
+}
+
+TEST_F(SearchEngine, ResultsHoldLittleBeyondTheirPaths) {
+    constexpr int kFiles = 20000;
+    std::size_t pathBytes = 0;
+    for (int d = 0; d < 20; ++d) {
+        const fs::path dir = root_ / ("folder" + std::to_string(d));
+        fs::create_directories(dir);
+        for (int i = 0; i < kFiles / 20; ++i) {
+            const fs::path file = dir / ("file" + std::to_string(i));
+            close(open(file.c_str(), O_WRONLY | O_CREAT, 0600));
+            pathBytes += file.native().size();
+        }
+    }
+    const Options o = options_for_root();
+    const std::size_t before = mallinfo2().uordblks + mallinfo2().hblkhd;
+    const Search s = run(o);
+    const std::size_t held = mallinfo2().uordblks + mallinfo2().hblkhd - before;
+    ASSERT_EQ(s.results.size(), static_cast<std::size_t>(kFiles));
+    // The result itself and its path's text, not a parsed path beside it.
+    EXPECT_LT(held, pathBytes + kFiles * (sizeof(MatchInfo) + 64)) << held / kFiles << " bytes per result";
 }

@@ -3,13 +3,17 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
+#include <stdexcept>
 #include <fstream>
 #include <random>
 #include <set>
 #include <sstream>
 
 #include "engine.h"
+#include "fd.h"
+#include "line_scan.h"
 #include "temp_tree.h"
 
 namespace fs = std::filesystem;
@@ -61,6 +65,22 @@ std::uint64_t status_kib(const char* field) {
     while (std::getline(in, line))
         if (line.rfind(field, 0) == 0) return std::stoull(line.substr(std::string(field).size()));
     return 0;
+}
+
+std::vector<std::string> lines_of(const std::string& text) {
+    std::vector<std::string> out;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) out.push_back(line);
+    return out;
+}
+
+// A file of the given size, all zero bytes but for text at offset.
+void write_sparse(const std::filesystem::path& file, off_t size, off_t offset, const std::string& text) {
+    const int fd = open(file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(ftruncate(fd, size), 0);
+    ASSERT_EQ(pwrite(fd, text.data(), text.size(), offset), static_cast<ssize_t>(text.size()));
+    close(fd);
 }
 
 class LongLines : public TempTree {
@@ -152,8 +172,8 @@ TEST_F(LongLines, TenMegabyteLineWithBacktrackingExpressionMatches) {
     const Found f = search(content("(a|b)*c"));
     ASSERT_EQ(f.results.size(), 1u);
     EXPECT_EQ(f.results[0].firstMatchLine, 2u);
-    EXPECT_EQ(f.results[0].snippet.size(), line.size() + 1 + 15);
-    EXPECT_EQ(f.results[0].snippet.rfind("c[/MATCH]"), line.size() + 7);
+    // The snippet holds the line's first 64 KiB, all of it inside the match.
+    EXPECT_EQ(f.results[0].snippet, "[MATCH]" + line.substr(0, 65536) + "[/MATCH]");
     EXPECT_EQ(f.errors, "");
 }
 
@@ -280,4 +300,133 @@ TEST_F(LongLines, PathsLongerThanTheSystemLimitAreFound) {
 
     // The library's removal gives up on such paths.
     EXPECT_EQ(std::system(("rm -rf '" + (root_ / part).string() + "'").c_str()), 0);
+}
+
+TEST_F(LongLines, HugeLineHoldingTheHitGivesABoundedSnippetOrOneWarning) {
+    // 80 MiB of zero bytes and no line feed, the hit in the middle.
+    const off_t size = off_t{80} << 20;
+    const off_t at = off_t{40} << 20;
+    write_sparse(root_ / "huge.img", size, at, "the Needle here");
+    write("small.txt", "a needle\n");
+    Options o;
+    o.rootPath = root_.string();
+    o.useContentPattern = true;
+    o.contentPattern = "needle";
+    std::ofstream("/proc/self/clear_refs") << "5";
+    const std::uint64_t before = status_kib("VmRSS:");
+    Found f = search(o);
+    const std::uint64_t peak = status_kib("VmHWM:");
+    EXPECT_LT(peak - std::min(peak, before), 100u << 10) << "peak " << peak << " KiB, before " << before << " KiB";
+    EXPECT_EQ(f.errors, "");
+    ASSERT_EQ(paths(f).size(), 2u);
+    for (const MatchInfo& m : f.results) {
+        EXPECT_EQ(m.firstMatchLine, 1u);
+        if (m.path.filename() != "huge.img") continue;
+        // The bytes around the hit only: a little before it, the rest after it.
+        const std::string expected =
+            std::string(252, '\0') + "the [MATCH]Needle[/MATCH] here" + std::string(65536 - 252 - 15, '\0');
+        EXPECT_TRUE(m.snippet == expected) << "snippet of " << m.snippet.size() << " bytes, hit marked at "
+                                           << m.snippet.find("[MATCH]");
+    }
+
+    // An expression must see the line whole: too long to hold, one warning, the rest found.
+    o.useContentPattern = false;
+    o.useContentRegex = true;
+    o.contentRegex = "nee+dle";
+    f = search(o);
+    ASSERT_EQ(f.results.size(), 1u);
+    EXPECT_EQ(f.results[0].path.filename(), "small.txt");
+    EXPECT_EQ(f.errors, "[WARN] --regex on line 1 longer than 64 MiB, the file taken as not matching: " +
+                            (root_ / "huge.img").string() + "\n");
+}
+
+TEST_F(LongLines, LinesThatCannotMatchAreNeverTestedWhateverTheirLength) {
+    // Without the pre-filter the expression gives up on these lines, with a warning each.
+    write("x.txt", std::string(1u << 20, 'x') + "\n" + "xxy\n");
+    write_sparse(root_ / "zeros.img", off_t{70} << 20, 0, "xx");
+    const Found f = search(content("(x|x)+y"));
+    ASSERT_EQ(f.results.size(), 1u);
+    EXPECT_EQ(f.results[0].firstMatchLine, 2u);
+    EXPECT_EQ(f.results[0].snippet, "[MATCH]xxy[/MATCH]");
+    EXPECT_EQ(f.errors, "");
+}
+
+TEST_F(LongLines, TooMuchWorkInOneFileGivesUpItsRestWithOneWarning) {
+    std::string hostile;
+    for (int i = 0; i < 2000; ++i) hostile += std::string(30, 'a') + "!\n";
+    write("hostile.txt", hostile + "aaaa\n");
+    write("good.txt", "aaaa\n");
+    const Found f = search(content("(a|a)+$"));
+    ASSERT_EQ(f.results.size(), 1u);
+    EXPECT_EQ(f.results[0].path.filename(), "good.txt");
+    const std::vector<std::string> warnings = lines_of(f.errors);
+    ASSERT_EQ(warnings.size(), kFileBudgetLines + 1);
+    for (std::size_t i = 0; i < kFileBudgetLines; ++i)
+        EXPECT_EQ(warnings[i].rfind("[WARN] --regex on line " + std::to_string(i + 1) + " too costly", 0), 0u);
+    EXPECT_EQ(warnings.back(), "[WARN] --regex too costly to test after line " + std::to_string(kFileBudgetLines) +
+                                   ", the rest of the file taken as not matching: " +
+                                   (root_ / "hostile.txt").string());
+}
+
+namespace {
+// Which files the seam below troubles, by inode.
+ino_t shrinking = 0;
+ino_t failing = 0;
+ino_t throwing = 0;
+std::string shrinkingPath;
+
+ssize_t troubled_read(int fd, void* data, std::size_t size, bool* failed) {
+    struct stat st {};
+    fstat(fd, &st);
+    const bool pastFirst = lseek(fd, 0, SEEK_CUR) > 0;
+    if (pastFirst && st.st_ino == shrinking) truncate(shrinkingPath.c_str(), 100);
+    if (pastFirst && st.st_ino == failing) {
+        *failed = true;
+        errno = EIO;
+        return -1;
+    }
+    if (st.st_ino == throwing) throw std::runtime_error("boom");
+    return platform::read_full(fd, data, size, failed);
+}
+}  // namespace
+
+TEST_F(LongLines, TroubleInOneFileStaysThere) {
+    // Several blocks each, the hit at the end: the trouble comes before it.
+    std::string text;
+    for (int i = 0; i < 100000; ++i) text += "line " + std::to_string(i) + "\n";
+    text += "needle\n";
+    const auto inode = [](const fs::path& p) {
+        struct stat st {};
+        stat(p.c_str(), &st);
+        return st.st_ino;
+    };
+    shrinkingPath = write("shrinks.txt", text).string();
+    shrinking = inode(shrinkingPath);
+    failing = inode(write("fails.txt", text));
+    throwing = inode(write("throws.txt", text));
+    write("good.txt", text);
+    line_scan_read = troubled_read;
+    Options o;
+    o.rootPath = root_.string();
+    o.useContentPattern = true;
+    o.contentPattern = "needle";
+    const Found f = search(o);
+    line_scan_read = platform::read_full;
+    ASSERT_EQ(f.results.size(), 1u);
+    EXPECT_EQ(f.results[0].path.filename(), "good.txt");
+    EXPECT_EQ(f.results[0].firstMatchLine, 100001u);
+    std::vector<std::string> warnings = lines_of(f.errors);
+    std::sort(warnings.begin(), warnings.end());
+    ASSERT_EQ(warnings.size(), 3u) << f.errors;
+    EXPECT_EQ(warnings[0], "[WARN] Cannot search file (boom), taken as not matching: " + (root_ / "throws.txt").string());
+    EXPECT_EQ(warnings[1], "[WARN] File changed while searched, taken as not matching: " + shrinkingPath);
+    // Counted up to where the reading stopped, not from the start again.
+    const std::string readError = "[WARN] Read error after line ";
+    const std::string tail = ", taken as not matching: " + (root_ / "fails.txt").string();
+    ASSERT_EQ(warnings[2].rfind(readError, 0), 0u) << warnings[2];
+    ASSERT_GT(warnings[2].size(), readError.size() + tail.size());
+    EXPECT_EQ(warnings[2].substr(warnings[2].size() - tail.size()), tail);
+    const std::uint64_t linesRead = std::stoull(warnings[2].substr(readError.size()));
+    EXPECT_GT(linesRead, 0u);
+    EXPECT_LT(linesRead, 100000u);
 }

@@ -628,7 +628,9 @@ TEST(FileStream, SigtermMidReceiveLeavesNoNamedTemporary) {
         std::thread([&] { receive_file(pair.b, dst.str()); }).detach();
         announce(pair.a, "big.bin", 3 * 65536);
         chunk(pair.a, std::vector<char>(65536, 'b'));
-        for (int i = 0; i < 500 && files_in(dst.path) == 0; ++i)
+        // Once the chunk has been read the temporary is open and listed.
+        int unread = 1;
+        for (int i = 0; i < 500 && ::ioctl(pair.b.value, FIONREAD, &unread) == 0 && unread > 0; ++i)
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
         if (files_in(dst.path) != 1) return std::string("no named temporary while receiving");
         ::kill(::getpid(), SIGTERM);
