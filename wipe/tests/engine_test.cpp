@@ -362,9 +362,11 @@ TEST(WipeLog, LinesNeedASinkAndTheSwitch) {
 }
 
 TEST(WipeLog, TimestampIsLocalTimeToTheSecond) {
-    const std::time_t before = std::time(nullptr);
+    // The stamp's own clock: time() reads a coarser one that may lag by a tick.
+    const auto clock_seconds = [] { return std::chrono::system_clock::to_time_t(std::chrono::system_clock::now()); };
+    const std::time_t before = clock_seconds();
     const std::string stamp = now_timestamp();
-    const std::time_t after = std::time(nullptr);
+    const std::time_t after = clock_seconds();
     ASSERT_TRUE(std::regex_match(stamp, std::regex(R"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d)"))) << stamp;
     std::tm parsed{};
     ASSERT_NE(strptime(stamp.c_str(), "%Y-%m-%d %H:%M:%S", &parsed), nullptr);
