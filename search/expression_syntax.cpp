@@ -10,6 +10,7 @@
 namespace {
 
 // The names std::regex gives the 128 ASCII codes in [.name.] and [=name=], in code order.
+// clang-format off
 constexpr const char* kCollatingNames[128] = {
     "NUL", "SOH", "STX", "ETX", "EOT", "ENQ", "ACK", "alert", "backspace", "tab", "newline", "vertical-tab",
     "form-feed", "carriage-return", "SO", "SI", "DLE", "DC1", "DC2", "DC3", "DC4", "NAK", "SYN", "ETB", "CAN", "EM",
@@ -22,10 +23,11 @@ constexpr const char* kCollatingNames[128] = {
     "underscore", "grave-accent", "a", "b", "c", "d", "e", "f", "g", "h", "i", "j", "k", "l", "m", "n", "o", "p", "q",
     "r", "s", "t", "u", "v", "w", "x", "y", "z", "left-curly-bracket", "vertical-line", "right-curly-bracket",
     "tilde", "DEL"};
+// clang-format on
 
 // The class names std::regex knows, letter case aside.
-constexpr const char* kPosixClasses[] = {"alnum", "alpha", "blank", "cntrl", "digit", "graph", "lower",
-                                         "print", "punct", "space", "upper", "xdigit"};
+constexpr const char* kPosixClasses[] = {"alnum", "alpha", "blank", "cntrl", "digit", "graph",
+                                         "lower", "print", "punct", "space", "upper", "xdigit"};
 
 // PCRE2's nesting limit, checked here first so that the translation's own recursion stays shallow.
 constexpr int kMaxDepth = 250;
@@ -290,11 +292,21 @@ private:
     // is on the letter after the backslash; false when e is no such escape.
     bool character_escape(char e, bool inClass, unsigned& value) {
         switch (e) {
-            case 'f': value = '\f'; break;
-            case 'n': value = '\n'; break;
-            case 'r': value = '\r'; break;
-            case 't': value = '\t'; break;
-            case 'v': value = '\v'; break;
+            case 'f':
+                value = '\f';
+                break;
+            case 'n':
+                value = '\n';
+                break;
+            case 'r':
+                value = '\r';
+                break;
+            case 't':
+                value = '\t';
+                break;
+            case 'v':
+                value = '\v';
+                break;
             case '0':
                 value = octal();
                 return true;
@@ -305,8 +317,8 @@ private:
                 return true;
             case 'c': {
                 const char letter = at(pos_ + 1);
-                const bool control = pos_ + 1 < in_.size() &&
-                                     (is_letter(letter) || (inClass && (is_digit(letter) || letter == '_')));
+                const bool control =
+                    pos_ + 1 < in_.size() && (is_letter(letter) || (inClass && (is_digit(letter) || letter == '_')));
                 if (!control) {
                     value = '\\';  // the backslash stands for itself; the c is read next
                     return true;
@@ -356,7 +368,8 @@ private:
     // code unit in `value`, or a set written out in `set`.
     Item class_member(unsigned& value, std::string& set) {
         const char c = in_[pos_];
-        if (c == '[' && pos_ + 1 < in_.size() && (in_[pos_ + 1] == '.' || in_[pos_ + 1] == ':' || in_[pos_ + 1] == '=')) {
+        if (c == '[' && pos_ + 1 < in_.size() &&
+            (in_[pos_ + 1] == '.' || in_[pos_ + 1] == ':' || in_[pos_ + 1] == '=')) {
             const char kind = in_[pos_ + 1];
             const std::size_t start = pos_ + 2;
             const std::size_t close = in_.find(kind, start);

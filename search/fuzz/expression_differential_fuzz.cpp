@@ -10,8 +10,8 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     std::string difference;
-    const bool same = differential::compare(differential::generate(data, size), difference) !=
-                      differential::Verdict::differ;
+    const bool same =
+        differential::compare(differential::generate(data, size), difference) != differential::Verdict::differ;
     if (!same) std::fprintf(stderr, "%s\n", difference.c_str());
     FUZZ_CHECK(same);
     return 0;

@@ -1,9 +1,9 @@
 // SearchRegex against std::regex (ECMAScript | icase), the grammar the
 // expressions are written in, on expressions and lines built from a string of
 // choices: the fuzz target takes the choices from the fuzzer, the unit test
-// from a fixed seed. Kept small (expression about 40 bytes, counts up to 4,
-// line up to 32 bytes, few unbounded loops) since std::regex backtracks
-// without bound and cannot be interrupted.
+// from a fixed seed. Kept small (expression up to 40 bytes, counts up to 4,
+// line up to 32 bytes, a bound on the ways to try) since std::regex
+// backtracks without bound and cannot be interrupted.
 #pragma once
 
 #include <cmath>
@@ -57,7 +57,8 @@ public:
 
     Case make() {
         Case out;
-        out.costly = disjunction(0).ways > kMaxWays;
+        const double ways = disjunction(0).ways;
+        out.costly = ways > kMaxWays || p_.size() > kMaxPattern;
         out.pattern = std::move(p_);
         out.departures = departures_ | octal_escapes(out.pattern);
         // Mostly bytes the expression names, so that it meets them.
@@ -72,8 +73,10 @@ public:
                     out.subject += "\r\n";
                     break;
                 default:
-                    if (!out.pattern.empty()) out.subject += out.pattern[c_.pick(static_cast<unsigned>(out.pattern.size()))];
-                    else out.subject += 'a';
+                    if (!out.pattern.empty())
+                        out.subject += out.pattern[c_.pick(static_cast<unsigned>(out.pattern.size()))];
+                    else
+                        out.subject += 'a';
             }
         }
         out.subject.resize(length);
@@ -89,7 +92,8 @@ private:
     };
 
     static constexpr unsigned kLine = 32;
-    static constexpr std::size_t kRoom = 32;  // no new term once the expression is this long
+    static constexpr std::size_t kRoom = 26;  // no new term once the expression is this long
+    static constexpr std::size_t kMaxPattern = 40;
     static constexpr double kMaxWays = 2000;
 
     Choices& c_;
@@ -163,8 +167,8 @@ private:
     // A quantifier on `part`, left out where it would let std::regex take
     // too many ways on a failing line.
     void quantifier(Part& part) {
-        static const char* const kCounts[] = {"?",     "{0}", "{1}", "{2}", "{0,1}", "{1,3}", "{2,4}", "{0,4}",
-                                              "{3,1}", "{4}", "*",   "+",   "{0,}",  "{2,}",  "*",     "+",  "{0}"};
+        static const char* const kCounts[] = {"?",   "{0}", "{1}", "{2}",  "{0,1}", "{1,3}", "{2,4}", "{0,4}", "{3,1}",
+                                              "{4}", "*",   "+",   "{0,}", "{2,}",  "*",     "+",     "{0}"};
         const std::string q = c_.from(kCounts);
         const bool lazy = c_.pick(3) == 0;
         double ways = 0;
@@ -183,13 +187,13 @@ private:
     }
 
     Part atom(std::uint64_t known) {
-        static const char* const kLiterals[] = {"a", "A", "b", "x", "0", "1", " ", "-", "_", ":", "]", "}",
-                                                 ",", "\r", "\n", "\t", "\xe9", "\xc9", "J", "c"};
+        static const char* const kLiterals[] = {"a", "A", "b", "x",  "0",  "1",  " ",    "-",    "_", ":",
+                                                "]", "}", ",", "\r", "\n", "\t", "\xe9", "\xc9", "J", "c"};
         static const char* const kClassEscapes[] = {"\\d", "\\D", "\\w", "\\W", "\\s", "\\S"};
         static const char* const kEscapes[] = {
-            "\\n", "\\r", "\\t", "\\f", "\\v", "\\0", "\\01", "\\012", "\\x41", "\\xe9", "\\x4", "\\u0041",
-            "\\u00e9", "\\u0141", "\\cJ", "\\cj", "\\c1", "\\c", "\\.", "\\*", "\\\\", "\\[", "\\]", "\\(",
-            "\\{", "\\|", "\\^", "\\$", "\\-", "\\/", "\\ ", "\\\xe9"};
+            "\\n",     "\\r",     "\\t",     "\\f",  "\\v",  "\\0",  "\\01", "\\012", "\\x41", "\\xe9", "\\x4",
+            "\\u0041", "\\u00e9", "\\u0141", "\\cJ", "\\cj", "\\c1", "\\c",  "\\.",   "\\*",   "\\\\",  "\\[",
+            "\\]",     "\\(",     "\\{",     "\\|",  "\\^",  "\\$",  "\\-",  "\\/",   "\\ ",   "\\\xe9"};
         // Letters ECMAScript gives no meaning, and PCRE2 often does.
         static const char* const kLetters[] = {"\\A", "\\z", "\\Z", "\\G", "\\h", "\\H", "\\e", "\\a", "\\K",
                                                "\\N", "\\R", "\\V", "\\X", "\\Q", "\\E", "\\g", "\\i", "\\j",
@@ -254,12 +258,14 @@ private:
 
     void bracket() {
         static const char* const kMembers[] = {
-            "a", "Z", "0", "_", " ", "-", "^", "\xe9", "\\d", "\\W", "\\s", "\\b", "\\n", "\\z", "\\A", "\\-",
-            "\\]", "\\[", "\\\\", "\\x41", "\\u00e9", "\\cJ", "\\0", "\\1", "[:alpha:]", "[:upper:]", "[:w:]",
-            "[:D:]", "[:Lower:]", "[:word:]", "[.a.]", "[.hyphen.]", "[.space.]", "[.NUL.]", "[.1.]", "[=a=]",
-            "[=E=]", "[=hyphen=]", "[", "\\B"};
-        static const char* const kEnds[] = {"a", "z", "A", "Z", "0", "9", "-", " ", "_", "\xe9", "\\xe9",
-                                            "\\x41", "\\n", "\\u0041", "\\u0141", "\xc9", "\\x80", "\\cJ", "[.a.]"};
+            "a",         "Z",         "0",     "_",     " ",         "-",          "^",     "\xe9",
+            "\\d",       "\\W",       "\\s",   "\\b",   "\\n",       "\\z",        "\\A",   "\\-",
+            "\\]",       "\\[",       "\\\\",  "\\x41", "\\u00e9",   "\\cJ",       "\\0",   "\\1",
+            "[:alpha:]", "[:upper:]", "[:w:]", "[:D:]", "[:Lower:]", "[:word:]",   "[.a.]", "[.hyphen.]",
+            "[.space.]", "[.NUL.]",   "[.1.]", "[=a=]", "[=E=]",     "[=hyphen=]", "[",     "\\B"};
+        static const char* const kEnds[] = {"a",       "z",    "A",     "Z",     "0",     "9",   "-",
+                                            " ",       "_",    "\xe9",  "\\xe9", "\\x41", "\\n", "\\u0041",
+                                            "\\u0141", "\xc9", "\\x80", "\\cJ",  "[.a.]"};
         const std::size_t start = p_.size();
         p_ += c_.pick(3) == 0 ? "[^" : "[";
         for (unsigned members = c_.pick(5); members > 0; --members) {
