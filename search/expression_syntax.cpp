@@ -268,7 +268,8 @@ private:
         return true;
     }
 
-    // Up to `digits` octal digits from pos_, the first already known to be one, below 0400.
+    // An octal escape from pos_, whose digit is known to be one: up to three
+    // digits while the value stays below 0400, as ECMAScript's web grammar reads it.
     unsigned octal() {
         unsigned value = static_cast<unsigned>(in_[pos_++] - '0');
         const int digits = value <= 3 ? 3 : 2;
