@@ -94,7 +94,7 @@ private:
     static constexpr unsigned kLine = 32;
     static constexpr std::size_t kRoom = 26;  // no new term once the expression is this long
     static constexpr std::size_t kMaxPattern = 40;
-    static constexpr double kMaxWays = 2000;
+    static constexpr double kMaxWays = 300;
 
     Choices& c_;
     std::string p_;
