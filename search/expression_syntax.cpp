@@ -90,6 +90,8 @@ private:
     int depth_ = 0;
     unsigned groups_ = 0;
     int error_ = 0;
+    bool alternated_ = false;     // the disjunction just read had alternatives
+    bool choicesBehind_ = false;  // the atom just read is a group with alternatives
 
     bool fail(int code) {
         if (error_ == 0) error_ = code;
@@ -106,6 +108,7 @@ private:
             if (!more() || in_[pos_] != '|') return true;
             out_ += '|';
             ++pos_;
+            alternated_ = true;
         }
     }
 
@@ -134,12 +137,17 @@ private:
         }
         const std::size_t atomStart = out_.size();
         const unsigned groupsBefore = groups_;
+        choicesBehind_ = false;
         if (!atom()) return false;
+        const bool choices = choicesBehind_;
 
         std::vector<Count> counts;
         for (Count q; quantifier(q);) counts.push_back(q);
         if (error_) return false;
-        if (counts.empty()) return true;
+        if (counts.empty()) {
+            if (choices) out_ += "(?=)";
+            return true;
+        }
         for (const Count& q : counts)
             if (q.max == 0) {
                 // Matches empty, its groups never set. Written out, such a
@@ -168,6 +176,7 @@ private:
             if (q.lazy) out_ += '?';
             if (i + 1 < counts.size()) out_ += ')';
         }
+        if (choices) out_ += "(?=)";
         return true;
     }
 
@@ -229,10 +238,11 @@ private:
             case '(':
                 if (at(pos_ + 1) != '?') {
                     ++groups_;
-                    return group("(");
+                    return choices_group("(");
                 }
-                for (std::string_view kind : {"(?:", "(?>", "(?i:", "(?-i:"})
-                    if (next_is(kind)) return group(kind);
+                if (next_is("(?>")) return group("(?>");
+                for (std::string_view kind : {"(?:", "(?i:", "(?-i:"})
+                    if (next_is(kind)) return choices_group(kind);
                 return fail(PCRE2_ERROR_UNRECOGNIZED_AFTER_QUERY_P);
             case '[':
                 return bracket();
@@ -255,11 +265,23 @@ private:
         return true;
     }
 
+    // A group that can be backtracked into: when it holds alternatives, the
+    // term it opens is followed by an empty look-ahead. PCRE2 10.42's JIT
+    // skips, by its early-fail optimisation, a single-character loop after
+    // such a group that it reaches again at another position, as in
+    // (?:x|)y*x on "x"; an assertion ends that optimisation's reach.
+    bool choices_group(std::string_view open) {
+        if (!group(open)) return false;
+        choicesBehind_ = alternated_;
+        return true;
+    }
+
     // An opening written as `open`, the disjunction inside, the closing parenthesis.
     bool group(std::string_view open) {
         if (++depth_ > kMaxDepth) return fail(PCRE2_ERROR_PARENTHESES_NEST_TOO_DEEP);
         out_ += open;
         pos_ += open.size();
+        alternated_ = false;
         if (!disjunction()) return false;
         if (!more()) return fail(PCRE2_ERROR_MISSING_CLOSING_PARENTHESIS);
         out_ += ')';
