@@ -90,8 +90,9 @@ private:
     int depth_ = 0;
     unsigned groups_ = 0;
     int error_ = 0;
-    bool alternated_ = false;     // the disjunction just read had alternatives
-    bool choicesBehind_ = false;  // the atom just read is a group with alternatives
+    bool alternated_ = false;           // the disjunction just read had alternatives
+    bool choicesBehind_ = false;        // the atom just read is a group with alternatives
+    bool backReferenceBehind_ = false;  // the atom just read is a back-reference
 
     bool fail(int code) {
         if (error_ == 0) error_ = code;
@@ -138,8 +139,10 @@ private:
         const std::size_t atomStart = out_.size();
         const unsigned groupsBefore = groups_;
         choicesBehind_ = false;
+        backReferenceBehind_ = false;
         if (!atom()) return false;
         const bool choices = choicesBehind_;
+        const bool backReference = backReferenceBehind_;
 
         std::vector<Count> counts;
         for (Count q; quantifier(q);) counts.push_back(q);
@@ -160,7 +163,13 @@ private:
                 }
                 return true;
             }
-        // A quantifier after a quantifier repeats the quantified atom: a?+ is (?:a?)+.
+        // A quantifier after a quantifier repeats the quantified atom: a?+ is
+        // (?:a?)+. PCRE2 10.42's JIT repeats a back-reference to a group that
+        // did not take part wrongly, but not one in a group of its own.
+        if (backReference) {
+            out_.insert(atomStart, "(?:");
+            out_ += ')';
+        }
         std::string wrap;
         for (std::size_t i = 1; i < counts.size(); ++i) wrap += "(?:";
         out_.insert(atomStart, wrap);
@@ -379,6 +388,7 @@ private:
             unsigned number = 0;
             for (; more() && is_digit(in_[pos_]); ++pos_) number = std::min(number * 10 + (in_[pos_] - '0'), 100000u);
             out_ += "\\g{" + std::to_string(number) + "}";
+            backReferenceBehind_ = true;
             return true;
         }
         out_ += '\\';  // \d \D \s \S \w \W

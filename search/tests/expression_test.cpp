@@ -131,6 +131,7 @@ TEST(SearchExpression, KeepsTheMeaningStdRegexGaveIt) {
         {"a start between CR and LF", ".*\\nx", "\r\nx", "\nx"},
         {"control escape", "\\cJ\\cj", "x\n\n", "\n\n"},
         {"octal escapes", "\\01\\012", "\x01\n", "\x01\n"},
+        {"repeated back-reference to a group that did not take part", "(?:(a)|b)\\1{2}c", "bc", "bc"},
         {"^ in a look-ahead is the line's start", "a(?=^b)", "ab", "<none>"},
         {"\\b in a look-ahead sees the byte before", "a(?=\\bb)", "ab", "<none>"},
         {"ranges compare bytes unsigned", "[a-\\xe9]", "\xc9", "\xc9"},
