@@ -90,7 +90,8 @@ private:
     int depth_ = 0;
     unsigned groups_ = 0;
     int error_ = 0;
-    bool alternated_ = false;           // the disjunction just read had alternatives
+    bool alternated_ = false;           // the disjunction being read has alternatives
+    bool groupAlternated_ = false;      // the group just read had alternatives
     bool choicesBehind_ = false;        // the atom just read is a group with alternatives
     bool backReferenceBehind_ = false;  // the atom just read is a back-reference
 
@@ -281,7 +282,7 @@ private:
     // (?:x|)y*x on "x"; an assertion ends that optimisation's reach.
     bool choices_group(std::string_view open) {
         if (!group(open)) return false;
-        choicesBehind_ = alternated_;
+        choicesBehind_ = groupAlternated_;
         return true;
     }
 
@@ -290,8 +291,11 @@ private:
         if (++depth_ > kMaxDepth) return fail(PCRE2_ERROR_PARENTHESES_NEST_TOO_DEEP);
         out_ += open;
         pos_ += open.size();
+        const bool outer = alternated_;
         alternated_ = false;
         if (!disjunction()) return false;
+        groupAlternated_ = alternated_;
+        alternated_ = outer;
         if (!more()) return fail(PCRE2_ERROR_MISSING_CLOSING_PARENTHESIS);
         out_ += ')';
         ++pos_;

@@ -126,7 +126,7 @@ TEST(SearchExpression, KeepsTheMeaningStdRegexGaveIt) {
         {"quantified empty class", "a[]?b", "ab", "ab"},
         {"quantified empty class", "[]*", "x", ""},
         {"a loop after alternatives, entered again", "(?:x|)y*x", "x", "x"},
-        {"a loop after alternatives, entered again", "(xa|x)a+a", "xaa", "xaa"},
+        {"a loop after alternatives, entered again", "(xa|(x))a+a", "xaa", "xaa"},
         {"a start between CR and LF", "\\s\\w", "\r\nx", "\nx"},
         {"a start between CR and LF", ".*\\nx", "\r\nx", "\nx"},
         {"control escape", "\\cJ\\cj", "x\n\n", "\n\n"},
