@@ -2,18 +2,21 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstring>
 #include <new>
+
+#include "expression_syntax.h"
 
 #define PCRE2_CODE_UNIT_WIDTH 8
 #include <pcre2.h>
 
 namespace {
 
-// ECMAScript meaning on PCRE2. Non-UTF, non-UCP caseless folds A-Z only;
-// NEVER_UTF keeps a leading (*UTF) from switching modes.
-constexpr std::uint32_t kCompileOptions = PCRE2_ALT_BSUX | PCRE2_ALLOW_EMPTY_CLASS | PCRE2_MATCH_UNSET_BACKREF |
-                                          PCRE2_DOLLAR_ENDONLY | PCRE2_CASELESS | PCRE2_NEVER_UTF |
-                                          PCRE2_NEVER_UCP | PCRE2_NEVER_BACKSLASH_C | PCRE2_USE_OFFSET_LIMIT;
+// ECMAScript meaning on PCRE2, for what the translation writes: non-UTF,
+// non-UCP caseless folds A-Z only; `$` only at the very end; a back-reference
+// to a group that did not take part matches empty.
+constexpr std::uint32_t kCompileOptions = PCRE2_MATCH_UNSET_BACKREF | PCRE2_DOLLAR_ENDONLY | PCRE2_CASELESS |
+                                          PCRE2_NEVER_UTF | PCRE2_NEVER_UCP | PCRE2_USE_OFFSET_LIMIT;
 
 // Work budget of one subject in match-limit units: a fixed part for one hard
 // start position plus a share per byte, so that a long line is searched whole
@@ -35,11 +38,18 @@ constexpr std::uint32_t kHeapLimitKiB = 256u << 10;
 
 int fold_ascii(int c) { return c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c; }
 
+std::string error_text(int code) {
+    PCRE2_UCHAR text[256];
+    if (pcre2_get_error_message(code, text, sizeof text) < 0) return "error " + std::to_string(code);
+    return reinterpret_cast<const char*>(text);
+}
+
 }  // namespace
 
 struct SearchRegex::Code {
     pcre2_code* code = nullptr;
     bool jit = false;
+    bool mayStartAtLineFeed = true;
     ~Code() { pcre2_code_free(code); }
 };
 
@@ -106,20 +116,23 @@ bool SearchRegex::compile(const std::string& pattern, std::string& error) {
     code_.reset();
     state_.reset();
     requiredByte_ = -1;
+    std::string translated;
+    int errorCode = 0;
+    if (!translate_expression(pattern, translated, errorCode)) {
+        error = error_text(errorCode);
+        return false;
+    }
     pcre2_compile_context* context = pcre2_compile_context_create(nullptr);
     if (!context) throw std::bad_alloc();
     // ECMAScript's line terminators among the bytes: `.` matches neither.
     pcre2_set_newline(context, PCRE2_NEWLINE_ANYCRLF);
-    int errorCode = 0;
     PCRE2_SIZE errorOffset = 0;
-    pcre2_code* code = pcre2_compile(reinterpret_cast<PCRE2_SPTR>(pattern.data()), pattern.size(), kCompileOptions,
-                                     &errorCode, &errorOffset, context);
+    pcre2_code* code = pcre2_compile(reinterpret_cast<PCRE2_SPTR>(translated.data()), translated.size(),
+                                     kCompileOptions, &errorCode, &errorOffset, context);
     pcre2_compile_context_free(context);
     if (!code) {
         if (errorCode == PCRE2_ERROR_NOMEMORY) throw std::bad_alloc();
-        PCRE2_UCHAR text[256];
-        if (pcre2_get_error_message(errorCode, text, sizeof text) < 0) text[0] = 0;
-        error = reinterpret_cast<const char*>(text);
+        error = error_text(errorCode);
         return false;
     }
     auto owned = std::make_shared<Code>();
@@ -128,6 +141,13 @@ bool SearchRegex::compile(const std::string& pattern, std::string& error) {
 
     std::uint32_t type = 0;
     std::uint32_t unit = 0;
+    const std::uint8_t* firstBytes = nullptr;
+    if (pcre2_pattern_info(code, PCRE2_INFO_FIRSTCODETYPE, &type) == 0 && type == 1 &&
+        pcre2_pattern_info(code, PCRE2_INFO_FIRSTCODEUNIT, &unit) == 0)
+        owned->mayStartAtLineFeed = unit == '\n';
+    else if (type == 0 && pcre2_pattern_info(code, PCRE2_INFO_FIRSTBITMAP, &firstBytes) == 0 && firstBytes)
+        owned->mayStartAtLineFeed = (firstBytes['\n' / 8] >> ('\n' % 8)) & 1;
+
     if (pcre2_pattern_info(code, PCRE2_INFO_LASTCODETYPE, &type) == 0 && type == 1 &&
         pcre2_pattern_info(code, PCRE2_INFO_LASTCODEUNIT, &unit) == 0)
         requiredByte_ = fold_ascii(static_cast<int>(unit));
@@ -166,8 +186,23 @@ SearchRegex::Outcome SearchRegex::search(const char* subject, std::size_t size, 
     Outcome outcome = Outcome::no_match;
     std::size_t pos = 0;
     std::size_t window = size + 1;
+    // Under ANYCRLF the library skips a start between a CR and an LF after a
+    // failed one (and after a line start it looked for); ECMAScript tries it.
+    // So such a start only ever opens a window, when a match can start there.
+    const auto crlf_middle_after = [&](std::size_t from) {
+        for (std::size_t i = from; i + 1 < size; ++i) {
+            const void* cr = std::memchr(subject + i, '\r', size - 1 - i);
+            if (!cr) break;
+            i = static_cast<std::size_t>(static_cast<const char*>(cr) - subject);
+            if (subject[i + 1] == '\n') return i + 1;
+        }
+        return size + 1;
+    };
+    std::size_t middle = code_->mayStartAtLineFeed ? crlf_middle_after(0) : size + 1;
     while (pos <= size) {
         std::size_t count = std::min(window, size + 1 - pos);
+        if (middle <= pos) middle = crlf_middle_after(pos);
+        count = std::min(count, middle - pos);
         count = static_cast<std::size_t>(std::min<std::uint64_t>(count, budget / kScanLimit));
         if (count == 0) {
             outcome = Outcome::gave_up;
@@ -187,7 +222,7 @@ SearchRegex::Outcome SearchRegex::search(const char* subject, std::size_t size, 
         if (rc >= 0) {
             const PCRE2_SIZE* ovector = pcre2_get_ovector_pointer(st.data);
             start = ovector[0];
-            end = std::max(ovector[0], ovector[1]);  // \K can set the start after the end
+            end = ovector[1];
             outcome = Outcome::match;
             break;
         }

@@ -1,7 +1,7 @@
-// The search program's regular expressions: PCRE2 compiled with the options
-// that give ECMAScript meaning (case folding of A-Z only, `.` never a CR or
-// LF, `$` only at the very end), searched with a bound on the work per subject
-// rather than per start position, so that no line can hang a worker.
+// The search program's regular expressions, written as std::regex reads them
+// (ECMAScript with case folding of A-Z only): translated into PCRE2 syntax of
+// the same meaning, compiled, and searched with a bound on the work per
+// subject rather than per start position, so that no line can hang a worker.
 #pragma once
 
 #include <cstddef>
@@ -19,7 +19,7 @@ public:
     SearchRegex& operator=(const SearchRegex& other);
     ~SearchRegex();
 
-    // False, with the library's description of the error, when PCRE2 rejects the pattern.
+    // False, with PCRE2's description of the error, when the pattern is refused.
     bool compile(const std::string& pattern, std::string& error);
     bool compiled() const { return code_ != nullptr; }
 
