@@ -1,3 +1,5 @@
 # Lumeno: the search engine beside grep -rli and find -iname on one generated tree.
-add_executable(lumeno_search_bench ${CMAKE_CURRENT_LIST_DIR}/search_bench.cpp)
-target_link_libraries(lumeno_search_bench PRIVATE lumeno_engine)
+if(TARGET lumeno_engine)
+  add_executable(lumeno_search_bench ${CMAKE_CURRENT_LIST_DIR}/search_bench.cpp)
+  target_link_libraries(lumeno_search_bench PRIVATE lumeno_engine)
+endif()

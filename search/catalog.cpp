@@ -9,7 +9,7 @@ const LanguageTable& language_catalog() {
         for (const std::string& lang : kLanguageCodes) {
             TextMap texts;
             for (auto& [key, text] : base_messages(lang, BaseTextForm::utf8)) texts.emplace(key, text);
-            for (auto& [key, text] : lumo_messages(lang)) texts.emplace(key, text);
+            for (auto& [key, text] : catalogs::lumo_messages(lang)) texts.emplace(key, text);
             t.emplace(lang, std::move(texts));
         }
         return t;

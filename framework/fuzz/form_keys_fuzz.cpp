@@ -1,10 +1,10 @@
 // The form driven by keys from the fuzzer's input, on screens of every size,
 // in a UTF-8 and in a Windows-1252 program, with keys as curses codes or as
-// terminal bytes through the wipe program's key reader. Whenever the form
-// waits for a key the focus is in range and no field is over its limit; a
-// UTF-8 program's fields hold valid UTF-8 without control letters, a
-// Windows-1252 program's only bytes 32..126; a run returns Esc or the button
-// whose action ran, after Enter on it.
+// terminal bytes through the key reader. Whenever the form waits for a key
+// the focus is in range and no field is over its limit; a UTF-8 program's
+// fields hold valid UTF-8 without control letters, a Windows-1252 program's
+// only bytes 32..126; a run returns Esc or the button whose action ran, after
+// Enter on it.
 #include <fuzzer/FuzzedDataProvider.h>
 
 #include <cstdint>

@@ -160,7 +160,7 @@ TEST(SearchCatalog, SixLanguagesOfSeventyEightTexts) {
     for (const std::string& lang : kLanguageCodes) {
         const TextMap& texts = table.at(lang);
         EXPECT_EQ(texts.size(), 78u) << lang;
-        const auto own = lumo_messages(lang);
+        const auto own = catalogs::lumo_messages(lang);
         ASSERT_EQ(own.size(), 37u) << lang;
         EXPECT_EQ(own.front().first, "lumo_title");
         EXPECT_EQ(own.back().first, "lumo_bytes");
@@ -178,7 +178,7 @@ TEST(SearchCatalog, SixLanguagesOfSeventyEightTexts) {
                 EXPECT_EQ(text[p - 1] == ' ', lang == "fr") << lang << " " << key;
         }
     }
-    EXPECT_TRUE(lumo_messages("xx").empty());
+    EXPECT_TRUE(catalogs::lumo_messages("xx").empty());
 }
 
 TEST(SearchCatalog, TextsThroughTheRuntime) {

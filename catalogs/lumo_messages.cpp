@@ -287,6 +287,7 @@ const char* const k_it[] = {
 
 }  // namespace
 
+namespace catalogs {
 std::vector<text_entry> lumo_messages(const std::string& lang) {
     const char* const* texts = nullptr;
     if (lang == "en") texts = k_en;
@@ -301,3 +302,4 @@ std::vector<text_entry> lumo_messages(const std::string& lang) {
     for (std::size_t i = 0; i < std::size(kKeys); ++i) out.emplace_back(kKeys[i], texts[i]);
     return out;
 }
+}  // namespace catalogs

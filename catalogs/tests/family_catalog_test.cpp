@@ -42,11 +42,11 @@ TEST(FamilyCatalog, EveryLanguageHoldsTheSame95Keys) {
 }
 
 TEST(FamilyCatalog, VornixListIsInOrderAndUnknownLanguageIsEmpty) {
-    const auto en = vornix_messages("en");
+    const auto en = catalogs::vornix_messages("en");
     ASSERT_EQ(en.size(), 17u);
     EXPECT_EQ(en.front(), (text_entry{"vornix_title", "Vornix"}));
     EXPECT_EQ(en.back(), (text_entry{"vornix_token_label", "Token"}));
-    EXPECT_TRUE(vornix_messages("nl").empty());
+    EXPECT_TRUE(catalogs::vornix_messages("nl").empty());
 }
 
 TEST(FamilyCatalog, LanguagesGiveTheirTexts) {

@@ -51,13 +51,14 @@ int language_index(const std::string& lang) {
 }
 
 TextMap family_texts(const std::string& lang) {
-    std::vector<text_entry> entries = vornix_messages(lang);
+    std::vector<text_entry> entries = catalogs::vornix_messages(lang);
     for (text_entry& e : base_messages(lang, BaseTextForm::ascii)) entries.push_back(std::move(e));
-    for (text_entry& e : lumo_messages(lang)) entries.push_back(std::move(e));
+    for (text_entry& e : catalogs::lumo_messages(lang)) entries.push_back(std::move(e));
     return TextMap(entries.begin(), entries.end());
 }
 }  // namespace
 
+namespace catalogs {
 std::vector<text_entry> vornix_messages(const std::string& lang) {
     const int index = language_index(lang);
     std::vector<text_entry> entries;
@@ -65,6 +66,7 @@ std::vector<text_entry> vornix_messages(const std::string& lang) {
     for (const VornixText& t : kVornixTexts) entries.emplace_back(t.key, t.texts[static_cast<std::size_t>(index)]);
     return entries;
 }
+}  // namespace catalogs
 
 const LanguageTable& language_catalog() {
     static const LanguageTable table = [] {

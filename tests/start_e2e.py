@@ -74,6 +74,7 @@ class TerminalWithoutCursorAddressing(unittest.TestCase):
                 self.assertEqual(result.stdout, b"", (program, term))  # no banner
 
 
+@unittest.skipUnless(any(os.path.basename(p) == "Corvane" for p in PROGRAMS), "Corvane is not built")
 class KeysDuringTheBanner(unittest.TestCase):
     def test_are_not_echoed_and_do_not_reach_the_first_screen(self):
         with WrappedRun() as run:

@@ -8,6 +8,8 @@
 
 #include "i18n.h"
 
+namespace catalogs {
 // The 17 vornix_ texts of one language (a code of kLanguageCodes), plain
 // ASCII, in list order; an unknown code gives an empty list.
 std::vector<text_entry> vornix_messages(const std::string& lang);
+}  // namespace catalogs
