@@ -18,6 +18,10 @@
 namespace fs = std::filesystem;
 
 namespace {
+// An ending signal ends the reading between blocks and files; the program
+// then ends where the workers have been joined.
+constexpr platform::StopCheck kEndingSignals{ending_signal, act_on_signals};
+
 // Bytes hashed from each candidate before deciding whether the rest is worth
 // hashing: a file whose head no other file of its size shares has no twin.
 constexpr std::size_t kHeadBytes = 4096;
@@ -235,7 +239,7 @@ void hash_identity(Identity& identity, std::uint64_t until, const std::vector<st
                    const WalkedFiles& files, const WalkedPaths& paths, std::vector<unsigned char>& buffer) {
     const platform::Fd fd = open_identity(identity, members, files, paths);
     if (!fd || identity.alone) return;
-    const bool read = fnv1a_read(fd.get(), until, identity.hash, buffer) &&
+    const bool read = fnv1a_read(fd.get(), until, identity.hash, buffer, kEndingSignals) &&
                       (until < identity.size || still_of_size(fd.get(), identity.size));
     if (!read) identity.failed = identity.count;
 }
@@ -292,7 +296,7 @@ std::vector<Group> confirm_bucket(const Candidates& c, const WalkedFiles& files,
     content.reserve(members.size());
     for (std::size_t k = 0; k < members.size(); ++k)
         content.push_back({paths.path_of(files[members[k]], texts[k]).c_str(), files[members[k]].id});
-    const std::vector<std::uint32_t> classes = split_by_content(content, c.identities[ids[0]].size);
+    const std::vector<std::uint32_t> classes = split_by_content(content, c.identities[ids[0]].size, kEndingSignals);
     std::vector<Group> groups;
     for (std::size_t k = 0; k < members.size(); ++k) {
         if (classes[k] == kUnreadable) continue;
@@ -325,7 +329,7 @@ DuplicateGroups find_duplicates(const fs::path& root, DuplicateStats& stats, uns
     run_on_workers(c.identities.size(), workers, [&](std::size_t i, unsigned worker) {
         hash_identity(c.identities[i], std::min<std::uint64_t>(c.identities[i].size, kHeadBytes), c.members, files,
                       paths, scratch[worker]);
-    });
+    }, kEndingSignals);
     std::vector<std::size_t> order;
     for (std::size_t i = 0; i < c.identities.size(); ++i) {
         const Identity& identity = c.identities[i];
@@ -357,7 +361,7 @@ DuplicateGroups find_duplicates(const fs::path& root, DuplicateStats& stats, uns
     run_on_workers(unfinished.size(), workers, [&](std::size_t k, unsigned worker) {
         Identity& identity = c.identities[unfinished[k]];
         hash_identity(identity, identity.size, c.members, files, paths, scratch[worker]);
-    });
+    }, kEndingSignals);
     scratch.clear();
     for (std::size_t k = 0; k < unfinished.size(); ++k)
         stats.files_with_errors += c.identities[unfinished[k]].failed - failed_at_head[k];
@@ -380,7 +384,7 @@ DuplicateGroups find_duplicates(const fs::path& root, DuplicateStats& stats, uns
     std::vector<std::vector<Group>> found(buckets.size());
     run_on_workers(buckets.size(), workers, [&](std::size_t b, unsigned) {
         found[b] = confirm_bucket(c, files, paths, &order[buckets[b].first], buckets[b].second);
-    });
+    }, kEndingSignals);
     for (auto& bucket_groups : found)
         for (Group& group : bucket_groups) groups.push_back(std::move(group));
     found = {};
@@ -415,14 +419,14 @@ DuplicateGroups find_duplicates(const fs::path& root, DuplicateStats& stats, uns
     return result;
 }
 
-bool hash_file_fnv1a(const fs::path& file, std::uint64_t& hash) {
+bool gemmit::hash_file_fnv1a(const fs::path& file, std::uint64_t& hash) {
     FileIdentity id;
     std::uint64_t size = 0;
     const platform::Fd fd = open_content(file.c_str(), id, size);
     if (!fd) return false;
     Fnv1aProgress progress;
     std::vector<unsigned char> buffer;
-    if (!fnv1a_read(fd.get(), size, progress, buffer) || !still_of_size(fd.get(), size)) return false;
+    if (!fnv1a_read(fd.get(), size, progress, buffer, kEndingSignals) || !still_of_size(fd.get(), size)) return false;
     hash = progress.state;
     return true;
 }
@@ -434,6 +438,6 @@ bool files_equal(const fs::path& a, const fs::path& b) {
     std::uint64_t size_b = 0;
     if (!open_content(a.c_str(), id_a, size_a) || !open_content(b.c_str(), id_b, size_b) || size_a != size_b)
         return false;
-    const auto classes = split_by_content({{a.c_str(), id_a}, {b.c_str(), id_b}}, size_a);
+    const auto classes = split_by_content({{a.c_str(), id_a}, {b.c_str(), id_b}}, size_a, kEndingSignals);
     return classes[0] != kUnreadable && classes[0] == classes[1];
 }

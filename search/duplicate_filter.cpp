@@ -11,6 +11,7 @@
 #include <utility>
 
 #include "dir_walk.h"
+#include "ending_signals.h"
 #include "escape.h"
 #include "fnv1a.h"
 #include "same_content.h"
@@ -19,6 +20,10 @@
 namespace fs = std::filesystem;
 
 namespace {
+// An ending signal ends the reading between blocks and files; the program
+// then ends where the workers have been joined.
+constexpr platform::StopCheck kEndingSignals{ending_signal, act_on_signals};
+
 
 void write_warning(const std::string& line) { std::cerr << line + "\n" << std::flush; }
 
@@ -35,7 +40,7 @@ bool hash_path(const std::string& path, const std::uint64_t* expected, std::uint
     const platform::Fd fd = open_content(path.c_str(), id, size);
     if (!fd || (expected && size != *expected)) return false;
     Fnv1aProgress progress;
-    if (!fnv1a_read(fd.get(), size, progress, buffer) || !still_of_size(fd.get(), size)) return false;
+    if (!fnv1a_read(fd.get(), size, progress, buffer, kEndingSignals) || !still_of_size(fd.get(), size)) return false;
     hash = progress.state;
     return true;
 }
@@ -70,7 +75,7 @@ void look_at(std::vector<Look>& looks) {
         Look& look = looks[i];
         look.opened = look.needs_hash ? hash_path(*look.path, &look.size, look.hash, look.id, scratch[worker])
                                       : opens_for_reading(*look.path);
-    });
+    }, kEndingSignals);
 }
 
 // Equal keys are not yet equal files: files that share a key are told apart
@@ -97,7 +102,7 @@ std::vector<std::uint64_t> count_equal_files(std::vector<Look>& looks, std::size
         std::vector<ContentFile> files;
         for (std::size_t k = first; k < first + count; ++k)
             files.push_back({looks[order[k]].path->c_str(), looks[order[k]].id});
-        const std::vector<std::uint32_t> classes = split_by_content(files, looks[order[first]].size);
+        const std::vector<std::uint32_t> classes = split_by_content(files, looks[order[first]].size, kEndingSignals);
         std::vector<std::uint64_t> members(count, 0);
         for (const std::uint32_t c : classes)
             if (c != kUnreadable) ++members[c];
@@ -107,7 +112,7 @@ std::vector<std::uint64_t> count_equal_files(std::vector<Look>& looks, std::size
             else
                 counts[order[first + k]] = members[classes[k]];
         }
-    });
+    }, kEndingSignals);
     return counts;
 }
 
@@ -125,7 +130,7 @@ bool gather_reference_folder(const fs::path& dir, std::vector<ReferenceFile>& fi
 
 }  // namespace
 
-bool hash_file_fnv1a(const fs::path& file, std::uint64_t& hash) {
+bool lumeno::hash_file_fnv1a(const fs::path& file, std::uint64_t& hash) {
     std::vector<unsigned char> buffer;
     FileIdentity id;
     if (hash_path(file.native(), nullptr, hash, id, buffer)) return true;

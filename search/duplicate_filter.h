@@ -7,5 +7,10 @@
 
 #include "engine.h"
 
+// The program's rule (a warning on failure); the duplicate finder has its own.
+namespace lumeno {
 bool hash_file_fnv1a(const std::filesystem::path& file, std::uint64_t& hash);
+}  // namespace lumeno
+using lumeno::hash_file_fnv1a;
+
 void filter_duplicates(const Options& options, std::vector<MatchInfo>& results);

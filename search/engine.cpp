@@ -20,6 +20,7 @@
 #include <mutex>
 #include <optional>
 #include <string_view>
+#include <system_error>
 #include <thread>
 
 #include "dir_walk.h"
@@ -27,15 +28,11 @@
 #include "escape.h"
 #include "fd.h"
 #include "line_scan.h"
-#include "worker_thread.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
-// The expression engine keeps its backtracking on its own stack, so a worker
-// needs no more than an ordinary thread.
-constexpr std::size_t kWorkerStackBytes = std::size_t{8} << 20;
 // Candidates reach the workers in batches of this many (or bytes of paths), or
 // after this wait, and at the walk's end.
 constexpr std::size_t kBatchSize = 256;
@@ -380,27 +377,29 @@ std::vector<MatchInfo> search_files(const Options& options, std::uint64_t& candi
 
     SharedSearch shared(options, needle ? &*needle : nullptr, options.useContentRegex ? &contentRegex : nullptr,
                         literal && !literal->empty() ? &*literal : nullptr);
-    std::vector<std::unique_ptr<WorkerThread>> workers;
+    // The expression engine keeps its backtracking on its own stack, so a
+    // worker needs no more than an ordinary thread.
+    std::vector<std::thread> workers;
     std::exception_ptr startError;
     // A worker joins for each new candidate until there are as many as wanted:
     // never more workers than candidates.
     const auto add_worker = [&] {
         try {
             workers.reserve(workers.size() + 1);
-            auto worker = std::make_unique<WorkerThread>();
-            worker->body = [&shared] { search_worker(shared); };
             {
                 std::lock_guard<std::mutex> lock(shared.queueMutex);
                 ++shared.working;
             }
             try {
-                start_worker(*worker, kWorkerStackBytes);
+                workers.emplace_back([&shared] { search_worker(shared); });
             } catch (...) {
                 std::lock_guard<std::mutex> lock(shared.queueMutex);
                 --shared.working;
                 throw;
             }
-            workers.push_back(std::move(worker));
+        } catch (const std::system_error& e) {
+            // The system refused a thread: the workers already running share out every candidate.
+            startError = std::make_exception_ptr(std::system_error(e.code(), "cannot start a search worker"));
         } catch (...) {
             // The workers already running share out every candidate.
             startError = std::current_exception();
@@ -452,7 +451,7 @@ std::vector<MatchInfo> search_files(const Options& options, std::uint64_t& candi
         candidatesScanned = walkError ? 0 : shared.walked;
     }
     shared.queueGrew.notify_all();
-    for (auto& worker : workers) join_worker(*worker);
+    for (std::thread& worker : workers) worker.join();
     act_on_signals();
     threadsUsed = static_cast<std::uint32_t>(workers.size());
 
@@ -548,7 +547,7 @@ std::string to_lower(const std::string& s) {
     return out;
 }
 
-std::string trim(const std::string& s) {
+std::string lumeno::trim(const std::string& s) {
     std::size_t b = 0;
     std::size_t e = s.size();
     while (b < e && std::isspace(static_cast<unsigned char>(s[b]))) ++b;

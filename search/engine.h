@@ -112,6 +112,12 @@ std::string make_snippet(const std::string& line, const std::string& contentPatt
 
 bool wildcard_match(const std::string& pattern, const std::string& name);
 std::string to_lower(const std::string& s);
+// The program's own trimming rule (every byte isspace accepts); the wipe program
+// and the password generator have rules of their own, so this one's symbol is
+// the program's while its callers name it as before.
+namespace lumeno {
 std::string trim(const std::string& s);
+}  // namespace lumeno
+using lumeno::trim;
 std::string format_size(std::uint64_t bytes);
 
