@@ -294,7 +294,8 @@ void visit_subtree(SubtreeHelpers& helpers, Subtree& subtree, const std::functio
 }  // namespace
 
 // The root's own entries on the calling thread; each subfolder's entries from a helper.
-void dir_walk_detail::walk_in_parallel(DIR* rootDir, const std::string& root, const std::function<void(const WalkEntry&)>& visit) {
+void dir_walk_detail::walk_in_parallel(DIR* rootDir, const std::string& root,
+                                       const std::function<void(const WalkEntry&)>& visit) {
     // The root's listing, its names one after another in one buffer.
     std::string names;
     std::vector<std::pair<std::size_t, WalkEntry::Kind>> entries;  // each name's end and kind
