@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <exception>
-#include <iostream>
 #include <map>
 #include <string>
 #include <unordered_set>
@@ -14,6 +13,7 @@
 #include "ending_signals.h"
 #include "escape.h"
 #include "fnv1a.h"
+#include "line_sink.h"
 #include "same_content.h"
 #include "work_pool.h"
 
@@ -25,10 +25,8 @@ namespace {
 constexpr platform::StopCheck kEndingSignals{ending_signal, act_on_signals};
 
 
-void write_warning(const std::string& line) { std::cerr << line + "\n" << std::flush; }
-
-void warn_unopened(const std::string& path) {
-    write_warning("[WARN] Cannot open file for hashing: " + zeylatui::escape_untrusted(path));
+void warn_unopened(const platform::LineSink& warnings, const std::string& path) {
+    warnings("[WARN] Cannot open file for hashing: " + zeylatui::escape_untrusted(path));
 }
 
 // The whole file's hash, read up to the size it has at the open and no
@@ -134,11 +132,16 @@ bool lumeno::hash_file_fnv1a(const fs::path& file, std::uint64_t& hash) {
     std::vector<unsigned char> buffer;
     FileIdentity id;
     if (hash_path(file.native(), nullptr, hash, id, buffer)) return true;
-    warn_unopened(file.string());
+    warn_unopened(platform::stderr_sink(), file.string());
     return false;
 }
 
 void filter_duplicates(const Options& options, std::vector<MatchInfo>& results) {
+    filter_duplicates_warning_to(options, results, platform::stderr_sink());
+}
+
+void filter_duplicates_warning_to(const Options& options, std::vector<MatchInfo>& results,
+                                  const platform::LineSink& warnings) {
     if (results.empty()) return;
     if (options.duplicatesMode == 0 && !options.hasDuplicatesDir) return;
 
@@ -180,12 +183,12 @@ void filter_duplicates(const Options& options, std::vector<MatchInfo>& results) 
         filtering ? count_equal_files(looks, results.size()) : std::vector<std::uint64_t>{};
 
     for (std::size_t i = 0; i < results.size(); ++i)
-        if (!looks[i].opened) warn_unopened(results[i].path.string());
+        if (!looks[i].opened) warn_unopened(warnings, results[i].path.string());
     if (reference_failure) std::rethrow_exception(reference_failure);
     if (options.hasDuplicatesDir && !reference_valid)
-        write_warning("[WARN] --duplicates-dir is not a valid directory: " + zeylatui::escape_untrusted(dir.string()));
+        warnings("[WARN] --duplicates-dir is not a valid directory: " + zeylatui::escape_untrusted(dir.string()));
     for (std::size_t k = 0; k < reference.size(); ++k)
-        if (!looks[results.size() + k].opened) warn_unopened(fs::path(reference[k].path).string());
+        if (!looks[results.size() + k].opened) warn_unopened(warnings, fs::path(reference[k].path).string());
     if (!filtering) return;
 
     const bool only_duplicates = options.duplicatesMode == 1;

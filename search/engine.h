@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "expression.h"
+#include "line_sink.h"
 
 struct Options {
     std::string rootPath = ".";
@@ -103,9 +104,15 @@ struct MatchInfo {
 std::vector<MatchInfo> search_files(const Options& options, std::uint64_t& candidatesScanned,
                                     std::uint32_t& threadsUsed, double& elapsedSeconds,
                                     std::string* errorLine = nullptr);
+// The same, with each warning and error line handed to `warnings` instead of
+// standard error (from the walk's thread and the workers, possibly at once).
+std::vector<MatchInfo> search_files_warning_to(const Options& options, std::uint64_t& candidatesScanned,
+                                              std::uint32_t& threadsUsed, double& elapsedSeconds,
+                                              std::string* errorLine, const platform::LineSink& warnings);
 
 bool match_file_content(const std::filesystem::path& file, const Options& options, const SearchRegex* contentRegex,
-                        std::string& snippet, std::uint64_t& lineNumber);
+                        std::string& snippet, std::uint64_t& lineNumber,
+                        const platform::LineSink& warnings = platform::stderr_sink());
 
 std::string make_snippet(const std::string& line, const std::string& contentPattern, const SearchRegex* contentRegex,
                          bool useContentPattern, bool useContentRegex);
