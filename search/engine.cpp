@@ -247,8 +247,8 @@ bool examine(const SharedSearch& shared, std::string_view candidate, std::size_t
     const auto size = static_cast<std::uint64_t>(st.st_size);
     if (!fits(size)) return false;
     try {
-        if (!match_open_file(shared.warnings, file.get(), size, path, options, shared.contentNeedle, regex, shared.contentLiteral,
-                             match.snippet, match.firstMatchLine))
+        if (!match_open_file(shared.warnings, file.get(), size, path, options, shared.contentNeedle, regex,
+                             shared.contentLiteral, match.snippet, match.firstMatchLine))
             return false;
     } catch (const std::exception& e) {
         // Whatever went wrong stays with this file.
@@ -367,7 +367,8 @@ std::vector<MatchInfo> search_files_warning_to(const Options& options, std::uint
 
     SearchRegex contentRegex;
     SearchRegex filenameRegex;
-    if (options.useContentRegex && !compile_expression(warnings, contentRegex, options.contentRegex, "--regex", errorLine))
+    if (options.useContentRegex &&
+        !compile_expression(warnings, contentRegex, options.contentRegex, "--regex", errorLine))
         return {};
     if (options.useFilenameRegex &&
         !compile_expression(warnings, filenameRegex, options.filenameRegex, "--regex-filename", errorLine))
