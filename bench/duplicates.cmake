@@ -3,8 +3,3 @@ if(TARGET gemmit_engine)
   add_executable(duplicates_bench ${CMAKE_CURRENT_LIST_DIR}/duplicates_bench.cpp)
   target_link_libraries(duplicates_bench PRIVATE gemmit_engine zeyla_test_data)
 endif()
-# Lumeno's duplicate filter against its former one-file-at-a-time hashing.
-if(TARGET lumeno_engine)
-  add_executable(duplicates_filter_bench ${CMAKE_CURRENT_LIST_DIR}/duplicates_filter_bench.cpp)
-  target_link_libraries(duplicates_filter_bench PRIVATE lumeno_engine)
-endif()

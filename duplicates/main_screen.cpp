@@ -34,7 +34,7 @@ int run_main_form(zeylatui::App& app) {
 }
 }  // namespace
 
-const std::vector<std::string>& supported_languages() {
+const std::vector<std::string>& gemmit::supported_languages() {
     static const std::vector<std::string> codes = {"en", "pt_br", "es", "fr", "de", "it"};
     return codes;
 }

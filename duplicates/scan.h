@@ -23,8 +23,12 @@ using DuplicateGroups = std::vector<std::vector<std::filesystem::path>>;
 DuplicateGroups find_duplicates(const std::filesystem::path& root, DuplicateStats& stats);
 DuplicateGroups find_duplicates(const std::filesystem::path& root, DuplicateStats& stats, unsigned workers);
 
-// The whole file's 64-bit FNV-1a hash; false (hash untouched) when it will not open.
+// The whole file's 64-bit FNV-1a hash; false (hash untouched) when it will not
+// open. The search program's filter has a rule of its own under the same name.
+namespace gemmit {
 bool hash_file_fnv1a(const std::filesystem::path& file, std::uint64_t& hash);
+}  // namespace gemmit
+using gemmit::hash_file_fnv1a;
 
 // True only when both sizes are readable and equal, both files open, and
 // every block read from one equals the block read from the other.

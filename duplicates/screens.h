@@ -24,8 +24,11 @@ void tui_show_results(zeylatui::App& app, const std::filesystem::path& root, con
 
 void show_about(zeylatui::App& app);
 
-// "en", "pt_br", "es", "fr", "de", "it".
+// "en", "pt_br", "es", "fr", "de", "it"; the search program keeps a list of its own.
+namespace gemmit {
 const std::vector<std::string>& supported_languages();
+}  // namespace gemmit
+using gemmit::supported_languages;
 
 // The code the main form shows for a language: "PT-BR", "ES", ..., "EN" for anything unknown.
 std::string language_display_code(const std::string& language);

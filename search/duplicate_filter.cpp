@@ -4,26 +4,29 @@
 
 #include <algorithm>
 #include <exception>
-#include <iostream>
 #include <map>
 #include <string>
 #include <unordered_set>
 #include <utility>
 
 #include "dir_walk.h"
+#include "ending_signals.h"
 #include "escape.h"
 #include "fnv1a.h"
+#include "line_sink.h"
 #include "same_content.h"
 #include "work_pool.h"
 
 namespace fs = std::filesystem;
 
 namespace {
+// An ending signal ends the reading between blocks and files; the program
+// then ends where the workers have been joined.
+constexpr platform::StopCheck kEndingSignals{ending_signal, act_on_signals};
 
-void write_warning(const std::string& line) { std::cerr << line + "\n" << std::flush; }
 
-void warn_unopened(const std::string& path) {
-    write_warning("[WARN] Cannot open file for hashing: " + zeylatui::escape_untrusted(path));
+void warn_unopened(const platform::LineSink& warnings, const std::string& path) {
+    warnings("[WARN] Cannot open file for hashing: " + zeylatui::escape_untrusted(path));
 }
 
 // The whole file's hash, read up to the size it has at the open and no
@@ -35,7 +38,7 @@ bool hash_path(const std::string& path, const std::uint64_t* expected, std::uint
     const platform::Fd fd = open_content(path.c_str(), id, size);
     if (!fd || (expected && size != *expected)) return false;
     Fnv1aProgress progress;
-    if (!fnv1a_read(fd.get(), size, progress, buffer) || !still_of_size(fd.get(), size)) return false;
+    if (!fnv1a_read(fd.get(), size, progress, buffer, kEndingSignals) || !still_of_size(fd.get(), size)) return false;
     hash = progress.state;
     return true;
 }
@@ -70,7 +73,7 @@ void look_at(std::vector<Look>& looks) {
         Look& look = looks[i];
         look.opened = look.needs_hash ? hash_path(*look.path, &look.size, look.hash, look.id, scratch[worker])
                                       : opens_for_reading(*look.path);
-    });
+    }, kEndingSignals);
 }
 
 // Equal keys are not yet equal files: files that share a key are told apart
@@ -97,7 +100,7 @@ std::vector<std::uint64_t> count_equal_files(std::vector<Look>& looks, std::size
         std::vector<ContentFile> files;
         for (std::size_t k = first; k < first + count; ++k)
             files.push_back({looks[order[k]].path->c_str(), looks[order[k]].id});
-        const std::vector<std::uint32_t> classes = split_by_content(files, looks[order[first]].size);
+        const std::vector<std::uint32_t> classes = split_by_content(files, looks[order[first]].size, kEndingSignals);
         std::vector<std::uint64_t> members(count, 0);
         for (const std::uint32_t c : classes)
             if (c != kUnreadable) ++members[c];
@@ -107,7 +110,7 @@ std::vector<std::uint64_t> count_equal_files(std::vector<Look>& looks, std::size
             else
                 counts[order[first + k]] = members[classes[k]];
         }
-    });
+    }, kEndingSignals);
     return counts;
 }
 
@@ -125,15 +128,20 @@ bool gather_reference_folder(const fs::path& dir, std::vector<ReferenceFile>& fi
 
 }  // namespace
 
-bool hash_file_fnv1a(const fs::path& file, std::uint64_t& hash) {
+bool lumeno::hash_file_fnv1a(const fs::path& file, std::uint64_t& hash) {
     std::vector<unsigned char> buffer;
     FileIdentity id;
     if (hash_path(file.native(), nullptr, hash, id, buffer)) return true;
-    warn_unopened(file.string());
+    warn_unopened(platform::stderr_sink(), file.string());
     return false;
 }
 
 void filter_duplicates(const Options& options, std::vector<MatchInfo>& results) {
+    filter_duplicates_warning_to(options, results, platform::stderr_sink());
+}
+
+void filter_duplicates_warning_to(const Options& options, std::vector<MatchInfo>& results,
+                                  const platform::LineSink& warnings) {
     if (results.empty()) return;
     if (options.duplicatesMode == 0 && !options.hasDuplicatesDir) return;
 
@@ -175,12 +183,12 @@ void filter_duplicates(const Options& options, std::vector<MatchInfo>& results) 
         filtering ? count_equal_files(looks, results.size()) : std::vector<std::uint64_t>{};
 
     for (std::size_t i = 0; i < results.size(); ++i)
-        if (!looks[i].opened) warn_unopened(results[i].path.string());
+        if (!looks[i].opened) warn_unopened(warnings, results[i].path.string());
     if (reference_failure) std::rethrow_exception(reference_failure);
     if (options.hasDuplicatesDir && !reference_valid)
-        write_warning("[WARN] --duplicates-dir is not a valid directory: " + zeylatui::escape_untrusted(dir.string()));
+        warnings("[WARN] --duplicates-dir is not a valid directory: " + zeylatui::escape_untrusted(dir.string()));
     for (std::size_t k = 0; k < reference.size(); ++k)
-        if (!looks[results.size() + k].opened) warn_unopened(fs::path(reference[k].path).string());
+        if (!looks[results.size() + k].opened) warn_unopened(warnings, fs::path(reference[k].path).string());
     if (!filtering) return;
 
     const bool only_duplicates = options.duplicatesMode == 1;

@@ -14,12 +14,12 @@
 #include <cstring>
 #include <deque>
 #include <exception>
-#include <iostream>
 #include <iterator>
 #include <memory>
 #include <mutex>
 #include <optional>
 #include <string_view>
+#include <system_error>
 #include <thread>
 
 #include "dir_walk.h"
@@ -27,15 +27,12 @@
 #include "escape.h"
 #include "fd.h"
 #include "line_scan.h"
-#include "worker_thread.h"
+#include "line_sink.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
-// The expression engine keeps its backtracking on its own stack, so a worker
-// needs no more than an ordinary thread.
-constexpr std::size_t kWorkerStackBytes = std::size_t{8} << 20;
 // Candidates reach the workers in batches of this many (or bytes of paths), or
 // after this wait, and at the walk's end.
 constexpr std::size_t kBatchSize = 256;
@@ -56,21 +53,16 @@ inline char ascii_lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char
 
 bool wildcard_matches(std::string_view pattern, std::string_view name);
 
-void write_error_line(const std::string& line) {
-    // One write per line, so that lines from several workers stay whole.
-    std::cerr << line + "\n" << std::flush;
-}
-
 // The line of a search that could not run, kept for the caller's screen as well,
 // which escapes it itself. It names the root as the user or the file gave it.
-void report_search_error(std::string* errorLine, const std::string& line) {
-    write_error_line(zeylatui::escape_untrusted(line));
+void report_search_error(const platform::LineSink& warnings, std::string* errorLine, const std::string& line) {
+    warnings(zeylatui::escape_untrusted(line));
     if (errorLine) *errorLine = line;
 }
 
-void warn_file(const std::string& what, const std::string& path) noexcept {
+void warn_file(const platform::LineSink& warnings, const std::string& what, const std::string& path) noexcept {
     try {
-        write_error_line("[WARN] " + what + ": " + zeylatui::escape_untrusted(path));
+        warnings("[WARN] " + what + ": " + zeylatui::escape_untrusted(path));
     } catch (...) {
         // Out of memory even for the warning: the file stays not matching all the same.
     }
@@ -149,11 +141,13 @@ private:
 
 // Candidates reach the workers while the walk is still going on; each is taken by exactly one worker.
 struct SharedSearch {
-    SharedSearch(const Options& o, const FoldedNeedle* needle, const SearchRegex* regex, const FoldedNeedle* literal)
-        : options(o), contentNeedle(needle), contentRegex(regex), contentLiteral(literal),
+    SharedSearch(const Options& o, const FoldedNeedle* needle, const SearchRegex* regex, const FoldedNeedle* literal,
+                 const platform::LineSink& w)
+        : options(o), warnings(w), contentNeedle(needle), contentRegex(regex), contentLiteral(literal),
           readsContent(o.useContentPattern || o.useContentRegex) {}
 
     const Options& options;
+    const platform::LineSink& warnings;
     const FoldedNeedle* contentNeedle;   // the content text, when in use
     const SearchRegex* contentRegex;     // null when not compiled
     const FoldedNeedle* contentLiteral;  // what every match of contentRegex holds, or null
@@ -211,11 +205,12 @@ struct SharedSearch {
 
 // The content filters on an open file: the first passing line's number and snippet.
 // needle: the content text, folded once per search; null when not in use.
-bool match_open_file(int fd, std::uint64_t size, const std::string& path, const Options& options,
+bool match_open_file(const platform::LineSink& warnings, int fd, std::uint64_t size, const std::string& path,
+                     const Options& options,
                      const FoldedNeedle* needle, const SearchRegex* contentRegex, const FoldedNeedle* literal,
                      std::string& snippet, std::uint64_t& lineNumber) {
     const bool useRegex = options.useContentRegex && contentRegex && contentRegex->compiled();
-    const ScanWarning warn = [&](const std::string& what) { warn_file(what, path); };
+    const ScanWarning warn = [&](const std::string& what) { warn_file(warnings, what, path); };
     if (!useRegex) return needle && scan_for_needle(fd, size, *needle, warn, lineNumber, snippet);
     return scan_for_expression(fd, size, *contentRegex, literal, needle, warn, lineNumber, snippet);
 }
@@ -252,15 +247,15 @@ bool examine(const SharedSearch& shared, std::string_view candidate, std::size_t
     const auto size = static_cast<std::uint64_t>(st.st_size);
     if (!fits(size)) return false;
     try {
-        if (!match_open_file(file.get(), size, path, options, shared.contentNeedle, regex, shared.contentLiteral,
-                             match.snippet, match.firstMatchLine))
+        if (!match_open_file(shared.warnings, file.get(), size, path, options, shared.contentNeedle, regex,
+                             shared.contentLiteral, match.snippet, match.firstMatchLine))
             return false;
     } catch (const std::exception& e) {
         // Whatever went wrong stays with this file.
-        warn_file(std::string("Cannot search file (") + e.what() + "), taken as not matching", path);
+        warn_file(shared.warnings, std::string("Cannot search file (") + e.what() + "), taken as not matching", path);
         return false;
     } catch (...) {
-        warn_file("Cannot search file, taken as not matching", path);
+        warn_file(shared.warnings, "Cannot search file, taken as not matching", path);
         return false;
     }
     match.size = size;
@@ -307,14 +302,16 @@ void search_worker(SharedSearch& shared) {
     shared.queueShrank.notify_one();
 }
 
-bool compile_expression(SearchRegex& out, const std::string& text, const char* what, std::string* errorLine) {
+bool compile_expression(const platform::LineSink& warnings, SearchRegex& out, const std::string& text,
+                        const char* what, std::string* errorLine) {
     std::string description;
     if (out.compile(text, description)) return true;
-    report_search_error(errorLine, std::string("[ERROR] Invalid ") + what + " pattern: " + description);
+    report_search_error(warnings, errorLine, std::string("[ERROR] Invalid ") + what + " pattern: " + description);
     return false;
 }
 
-bool name_passes(const WalkEntry& entry, const Options& options, const SearchRegex* filenameRegex) {
+bool name_passes(const platform::LineSink& warnings, const WalkEntry& entry, const Options& options,
+                 const SearchRegex* filenameRegex) {
     const std::string_view name = entry.name;
     if (!options.filenamePattern.empty() && options.filenamePattern != "*" &&
         !wildcard_matches(options.filenamePattern, name))
@@ -326,7 +323,7 @@ bool name_passes(const WalkEntry& entry, const Options& options, const SearchReg
             case SearchRegex::Outcome::match:
                 break;
             case SearchRegex::Outcome::gave_up:
-                warn_file("--regex-filename too costly to test, taken as not matching", entry.path);
+                warn_file(warnings, "--regex-filename too costly to test, taken as not matching", entry.path);
                 return false;
             case SearchRegex::Outcome::no_match:
                 return false;
@@ -345,6 +342,13 @@ double seconds_since(std::chrono::steady_clock::time_point start) {
 
 std::vector<MatchInfo> search_files(const Options& options, std::uint64_t& candidatesScanned,
                                     std::uint32_t& threadsUsed, double& elapsedSeconds, std::string* errorLine) {
+    return search_files_warning_to(options, candidatesScanned, threadsUsed, elapsedSeconds, errorLine,
+                                   platform::stderr_sink());
+}
+
+std::vector<MatchInfo> search_files_warning_to(const Options& options, std::uint64_t& candidatesScanned,
+                                              std::uint32_t& threadsUsed, double& elapsedSeconds,
+                                              std::string* errorLine, const platform::LineSink& warnings) {
     if (errorLine) errorLine->clear();
     const auto start = std::chrono::steady_clock::now();
     candidatesScanned = 0;
@@ -353,20 +357,21 @@ std::vector<MatchInfo> search_files(const Options& options, std::uint64_t& candi
 
     const fs::path root(options.rootPath);
     if (!fs::exists(root)) {
-        report_search_error(errorLine, "[ERROR] Path does not exist: " + root.string());
+        report_search_error(warnings, errorLine, "[ERROR] Path does not exist: " + root.string());
         return {};
     }
     if (!fs::is_directory(root)) {
-        report_search_error(errorLine, "[ERROR] Path is not a directory: " + root.string());
+        report_search_error(warnings, errorLine, "[ERROR] Path is not a directory: " + root.string());
         return {};
     }
 
     SearchRegex contentRegex;
     SearchRegex filenameRegex;
-    if (options.useContentRegex && !compile_expression(contentRegex, options.contentRegex, "--regex", errorLine))
+    if (options.useContentRegex &&
+        !compile_expression(warnings, contentRegex, options.contentRegex, "--regex", errorLine))
         return {};
     if (options.useFilenameRegex &&
-        !compile_expression(filenameRegex, options.filenameRegex, "--regex-filename", errorLine))
+        !compile_expression(warnings, filenameRegex, options.filenameRegex, "--regex-filename", errorLine))
         return {};
     std::optional<FoldedNeedle> needle;
     if (options.useContentPattern) needle.emplace(options.contentPattern);
@@ -379,28 +384,30 @@ std::vector<MatchInfo> search_files(const Options& options, std::uint64_t& candi
     wanted = std::min(wanted, kMaxWorkers);
 
     SharedSearch shared(options, needle ? &*needle : nullptr, options.useContentRegex ? &contentRegex : nullptr,
-                        literal && !literal->empty() ? &*literal : nullptr);
-    std::vector<std::unique_ptr<WorkerThread>> workers;
+                        literal && !literal->empty() ? &*literal : nullptr, warnings);
+    // The expression engine keeps its backtracking on its own stack, so a
+    // worker needs no more than an ordinary thread.
+    std::vector<std::thread> workers;
     std::exception_ptr startError;
     // A worker joins for each new candidate until there are as many as wanted:
     // never more workers than candidates.
     const auto add_worker = [&] {
         try {
             workers.reserve(workers.size() + 1);
-            auto worker = std::make_unique<WorkerThread>();
-            worker->body = [&shared] { search_worker(shared); };
             {
                 std::lock_guard<std::mutex> lock(shared.queueMutex);
                 ++shared.working;
             }
             try {
-                start_worker(*worker, kWorkerStackBytes);
+                workers.emplace_back([&shared] { search_worker(shared); });
             } catch (...) {
                 std::lock_guard<std::mutex> lock(shared.queueMutex);
                 --shared.working;
                 throw;
             }
-            workers.push_back(std::move(worker));
+        } catch (const std::system_error& e) {
+            // The system refused a thread: the workers already running share out every candidate.
+            startError = std::make_exception_ptr(std::system_error(e.code(), "cannot start a search worker"));
         } catch (...) {
             // The workers already running share out every candidate.
             startError = std::current_exception();
@@ -437,7 +444,7 @@ std::vector<MatchInfo> search_files(const Options& options, std::uint64_t& candi
             if (batch.size() != 0 && ++sinceClock % 256 == 0 &&
                 std::chrono::steady_clock::now() - batchStart > kBatchWait)
                 hand_on();
-            if (!name_passes(entry, options, nameRegex)) return;
+            if (!name_passes(warnings, entry, options, nameRegex)) return;
             if (batch.size() == 0) batchStart = std::chrono::steady_clock::now();
             batch.add(entry.path, std::strlen(entry.name));
             if (batch.size() >= kBatchSize || batch.bytes() >= kBatchBytes) hand_on();
@@ -452,7 +459,7 @@ std::vector<MatchInfo> search_files(const Options& options, std::uint64_t& candi
         candidatesScanned = walkError ? 0 : shared.walked;
     }
     shared.queueGrew.notify_all();
-    for (auto& worker : workers) join_worker(*worker);
+    for (std::thread& worker : workers) worker.join();
     act_on_signals();
     threadsUsed = static_cast<std::uint32_t>(workers.size());
 
@@ -474,7 +481,7 @@ std::vector<MatchInfo> search_files(const Options& options, std::uint64_t& candi
 }
 
 bool match_file_content(const fs::path& file, const Options& options, const SearchRegex* contentRegex,
-                        std::string& snippet, std::uint64_t& lineNumber) {
+                        std::string& snippet, std::uint64_t& lineNumber, const platform::LineSink& warnings) {
     snippet.clear();
     lineNumber = 0;
     if (!options.useContentPattern && !options.useContentRegex) return false;
@@ -486,7 +493,8 @@ bool match_file_content(const fs::path& file, const Options& options, const Sear
     std::optional<FoldedNeedle> literal;
     if (options.useContentRegex && contentRegex && contentRegex->compiled())
         literal.emplace(required_literal(options.contentRegex));
-    const bool found = match_open_file(fd.get(), static_cast<std::uint64_t>(st.st_size), file.native(), options,
+    const bool found = match_open_file(warnings, fd.get(), static_cast<std::uint64_t>(st.st_size), file.native(),
+                                       options,
                                        needle ? &*needle : nullptr, contentRegex,
                                        literal && !literal->empty() ? &*literal : nullptr, snippet, lineNumber);
     if (!found) {
@@ -548,7 +556,7 @@ std::string to_lower(const std::string& s) {
     return out;
 }
 
-std::string trim(const std::string& s) {
+std::string lumeno::trim(const std::string& s) {
     std::size_t b = 0;
     std::size_t e = s.size();
     while (b < e && std::isspace(static_cast<unsigned char>(s[b]))) ++b;

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "expression.h"
+#include "line_sink.h"
 
 struct Options {
     std::string rootPath = ".";
@@ -103,15 +104,27 @@ struct MatchInfo {
 std::vector<MatchInfo> search_files(const Options& options, std::uint64_t& candidatesScanned,
                                     std::uint32_t& threadsUsed, double& elapsedSeconds,
                                     std::string* errorLine = nullptr);
+// The same, with each warning and error line handed to `warnings` instead of
+// standard error (from the walk's thread and the workers, possibly at once).
+std::vector<MatchInfo> search_files_warning_to(const Options& options, std::uint64_t& candidatesScanned,
+                                              std::uint32_t& threadsUsed, double& elapsedSeconds,
+                                              std::string* errorLine, const platform::LineSink& warnings);
 
 bool match_file_content(const std::filesystem::path& file, const Options& options, const SearchRegex* contentRegex,
-                        std::string& snippet, std::uint64_t& lineNumber);
+                        std::string& snippet, std::uint64_t& lineNumber,
+                        const platform::LineSink& warnings = platform::stderr_sink());
 
 std::string make_snippet(const std::string& line, const std::string& contentPattern, const SearchRegex* contentRegex,
                          bool useContentPattern, bool useContentRegex);
 
 bool wildcard_match(const std::string& pattern, const std::string& name);
 std::string to_lower(const std::string& s);
+// The program's own trimming rule (every byte isspace accepts); the wipe program
+// and the password generator have rules of their own, so this one's symbol is
+// the program's while its callers name it as before.
+namespace lumeno {
 std::string trim(const std::string& s);
+}  // namespace lumeno
+using lumeno::trim;
 std::string format_size(std::uint64_t bytes);
 

@@ -54,7 +54,7 @@ void switch_language(LastValues& wizardValues) {
 
 }  // namespace
 
-const std::vector<std::string>& supported_languages() {
+const std::vector<std::string>& lumeno::supported_languages() {
     static const std::vector<std::string> codes = {"en", "pt_br", "es", "fr", "de", "it"};
     return codes;
 }

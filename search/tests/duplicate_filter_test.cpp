@@ -5,7 +5,7 @@
 
 #include "fnv1a.h"
 #include "fnv1a_collisions.h"
-#include "temp_tree.h"
+#include "temp_folder.h"
 
 namespace fs = std::filesystem;
 

@@ -9,7 +9,7 @@
 #include <unistd.h>
 #include <functional>
 
-#include "temp_tree.h"
+#include "temp_folder.h"
 
 namespace fs = std::filesystem;
 

@@ -6,7 +6,7 @@
 #include <sys/stat.h>
 
 #include "option_values.h"
-#include "temp_tree.h"
+#include "temp_folder.h"
 
 namespace fs = std::filesystem;
 

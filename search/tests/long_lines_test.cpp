@@ -14,7 +14,7 @@
 #include "engine.h"
 #include "fd.h"
 #include "line_scan.h"
-#include "temp_tree.h"
+#include "temp_folder.h"
 
 namespace fs = std::filesystem;
 

@@ -10,7 +10,7 @@
 #include <unistd.h>
 
 #include "curses_screen.h"
-#include "temp_tree.h"
+#include "temp_folder.h"
 
 inline std::string whole_screen(const CursesScreen& screen, int rows) {
     std::string all;

@@ -8,7 +8,6 @@
 #include <string>
 
 #include "dir_walk.h"
-#include "ending_signals.h"
 
 void (*before_content_open)(const char* path) = nullptr;
 
@@ -117,7 +116,8 @@ constexpr std::size_t kHashFrom = 4;
 
 class Splitter {
 public:
-    Splitter(const std::vector<ContentFile>& files, std::uint64_t size) : files_(files), size_(size) {}
+    Splitter(const std::vector<ContentFile>& files, std::uint64_t size, platform::StopCheck stop)
+        : files_(files), size_(size), stop_(stop) {}
 
     std::vector<std::uint32_t> run() {
         std::vector<std::uint32_t> classes(files_.size(), kUnreadable);
@@ -168,8 +168,8 @@ private:
         for (std::uint32_t s = 0; s < sources_.size(); ++s) live[0].push_back(s);
         std::vector<std::vector<std::uint32_t>> next;
         std::uint64_t offset = 0;
-        // An ending signal stops the comparison between blocks.
-        for (; !live.empty() && offset < size_ && ending_signal() == 0;) {
+        // A stop asked for ends the comparison between blocks.
+        for (; !live.empty() && offset < size_ && !stop_.stop();) {
             const auto len = static_cast<std::size_t>(std::min<std::uint64_t>(kBlock, size_ - offset));
             next.clear();
             for (const auto& cls : live) split_class(cls, offset, len, next);
@@ -281,6 +281,7 @@ private:
 
     const std::vector<ContentFile>& files_;
     std::uint64_t size_;
+    platform::StopCheck stop_;
     std::vector<std::size_t> order_;  // files by identity
     std::vector<Source> sources_;
     std::vector<std::size_t> source_of_;
@@ -326,6 +327,7 @@ bool still_of_size(int fd, std::uint64_t size) {
     return ::fstat(fd, &st) == 0 && static_cast<std::uint64_t>(st.st_size) == size;
 }
 
-std::vector<std::uint32_t> split_by_content(const std::vector<ContentFile>& files, std::uint64_t size) {
-    return Splitter(files, size).run();
+std::vector<std::uint32_t> split_by_content(const std::vector<ContentFile>& files, std::uint64_t size,
+                                            platform::StopCheck stop) {
+    return Splitter(files, size, stop).run();
 }

@@ -4,7 +4,6 @@
 #include <bit>
 #include <cstring>
 
-#include "ending_signals.h"
 #include "fd.h"
 
 std::uint64_t fnv1a_update(std::uint64_t state, const void* data, std::size_t size) noexcept {
@@ -29,22 +28,11 @@ std::uint64_t fnv1a_buffer(const void* data, std::size_t size) noexcept {
     return fnv1a_update(kFnv1aOffsetBasis, data, size);
 }
 
-std::uint64_t fnv1a_stream(std::istream& in) {
-    std::vector<char> block(kFnv1aBlockSize);
-    std::uint64_t state = kFnv1aOffsetBasis;
-    while (in.good()) {
-        in.read(block.data(), static_cast<std::streamsize>(block.size()));
-        const std::streamsize got = in.gcount();
-        if (got > 0) state = fnv1a_update(state, block.data(), static_cast<std::size_t>(got));
-    }
-    return state;
-}
-
-bool fnv1a_read(int fd, std::uint64_t until, Fnv1aProgress& progress, std::vector<unsigned char>& buffer) {
+bool fnv1a_read(int fd, std::uint64_t until, Fnv1aProgress& progress, std::vector<unsigned char>& buffer,
+                platform::StopCheck stop) {
     if (buffer.size() < kFnv1aFileBlockSize) buffer.resize(kFnv1aFileBlockSize);
     while (progress.offset < until) {
-        // An ending signal stops the hash between blocks, as a failed read would.
-        if (ending_signal() != 0) return false;
+        if (stop.stop()) return false;
         const std::size_t want =
             static_cast<std::size_t>(std::min<std::uint64_t>(buffer.size(), until - progress.offset));
         const ssize_t got = platform::pread_full(fd, buffer.data(), want, progress.offset);

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "fd.h"
+#include "stop_check.h"
 
 // Which file a path led to: the same file reached by two paths (a link and
 // its target, two hard links) has one identity.
@@ -51,8 +52,11 @@ inline constexpr std::uint32_t kUnreadable = 0xffffffffu;
 // of one identity are one class without a second read. Each distinct file is
 // read once, block by block, all of them together, so that the cost follows
 // the bytes, never the square of the count; a few dozen stay open at a time
-// across the process, the others are opened again for each block.
-std::vector<std::uint32_t> split_by_content(const std::vector<ContentFile>& files, std::uint64_t size);
+// across the process, the others are opened again for each block. A stop
+// asked for ends the comparison between blocks: files not compared to their
+// end are then equal to nothing.
+std::vector<std::uint32_t> split_by_content(const std::vector<ContentFile>& files, std::uint64_t size,
+                                            platform::StopCheck stop = {});
 
 // Seam for tests: called with each path just before it is opened for its content.
 extern void (*before_content_open)(const char* path);

@@ -1,4 +1,4 @@
-// A fresh temporary folder per test, removed afterwards.
+// A fresh temporary folder per test, removed afterwards (a gtest fixture).
 #pragma once
 
 #include <fcntl.h>
@@ -18,7 +18,7 @@ protected:
     void SetUp() override {
         std::random_device rd;
         root_ = std::filesystem::temp_directory_path() /
-                ("lumeno_test_" + std::to_string(rd()) + "_" + std::to_string(rd()));
+                ("zeyla_test_" + std::to_string(rd()) + "_" + std::to_string(rd()));
         std::filesystem::create_directories(root_);
     }
     void TearDown() override {

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "temp_tree.h"
+#include "temp_folder.h"
 
 namespace fs = std::filesystem;
 

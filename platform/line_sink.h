@@ -1,0 +1,19 @@
+// Where an engine's warning lines go: one call per whole line, without its
+// line end, possibly from several threads at once. Standard error by default.
+#pragma once
+
+#include <functional>
+#include <iostream>
+#include <string>
+#include <string_view>
+
+namespace platform {
+
+using LineSink = std::function<void(std::string_view line)>;
+
+// One write per line, so that lines from several threads stay whole.
+inline LineSink stderr_sink() {
+    return [](std::string_view line) { std::cerr << std::string(line) + "\n" << std::flush; };
+}
+
+}  // namespace platform
