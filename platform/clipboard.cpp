@@ -13,7 +13,7 @@
 
 #include "clipboard_tmux.h"
 #include "cp1252.h"
-#include "terminal.h"
+#include "terminal_lock.h"
 
 namespace {
 struct GlobalBlock {

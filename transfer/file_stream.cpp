@@ -9,7 +9,7 @@
 
 #include "escape.h"
 #include "part_file.h"
-#include "terminal.h"
+#include "terminal_lock.h"
 
 namespace fs = std::filesystem;
 
