@@ -9,6 +9,8 @@
 
 #include "clipboard.h"
 
+using namespace corvane;
+
 namespace {
 using Clock = std::chrono::steady_clock;
 
@@ -83,11 +85,11 @@ bool clipboard_set_text(const std::string& text) {
     return true;
 }
 
-void clipboard_clear() {
+void corvane::clipboard_clear() {
     if (!clipboard_set_text("")) clipboard_forget_copies();
 }
 
-bool schedule_clipboard_clear(std::int32_t seconds) {
+bool corvane::schedule_clipboard_clear(std::int32_t seconds) {
     ClearTimer& timer = clear_timer();
     {
         std::lock_guard<std::mutex> guard(timer.lock);
@@ -106,7 +108,7 @@ bool schedule_clipboard_clear(std::int32_t seconds) {
     return true;
 }
 
-void clear_clipboard_now() {
+void corvane::clear_clipboard_now() {
     ClearTimer& timer = clear_timer();
     bool waiting = false;
     {
@@ -118,7 +120,7 @@ void clear_clipboard_now() {
     if (waiting) clipboard_clear();
 }
 
-std::size_t pending_clipboard_clears() {
+std::size_t corvane::pending_clipboard_clears() {
     ClearTimer& timer = clear_timer();
     std::lock_guard<std::mutex> guard(timer.lock);
     return timer.due.size();

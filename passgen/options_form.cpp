@@ -6,6 +6,8 @@
 #include "dialogs.h"
 #include "i18n.h"
 
+using namespace corvane;
+
 namespace {
 enum Field { kLength, kQuantity, kExclude, kClipClear };
 
@@ -14,7 +16,7 @@ FormButton toggle_button(const char* key, bool& flag) {
 }
 }  // namespace
 
-const char* check_option_numbers(const std::string& length_text, const std::string& quantity_text,
+const char* corvane::check_option_numbers(const std::string& length_text, const std::string& quantity_text,
                                  const std::string& seconds_text, std::int32_t& length, std::int32_t& quantity,
                                  std::int32_t& seconds) {
     if (!parse_number_field(length_text, length) || length < 1) return "err_invalid_length";
@@ -23,7 +25,7 @@ const char* check_option_numbers(const std::string& length_text, const std::stri
     return nullptr;
 }
 
-bool parse_number_field(const std::string& text, std::int32_t& value) {
+bool corvane::parse_number_field(const std::string& text, std::int32_t& value) {
     const std::string digits = trim(text);
     if (digits.empty()) return false;
     char* end = nullptr;

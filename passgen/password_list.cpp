@@ -7,7 +7,9 @@
 #include "i18n.h"
 #include "menu.h"
 
-std::string copied_message(std::int32_t seconds, bool timer_started) {
+using namespace corvane;
+
+std::string corvane::copied_message(std::int32_t seconds, bool timer_started) {
     std::string text = tr("msg_copied_1") + "\n\n" + tr("msg_copied_2");
     if (timer_started) {
         char buffer[256];

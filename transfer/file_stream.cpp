@@ -11,6 +11,8 @@
 #include "part_file.h"
 #include "terminal_lock.h"
 
+using namespace tovrel;
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -47,7 +49,7 @@ bool receiver_closed_in_order(SocketHandle& socket, int close_ms) {
 }
 }  // namespace
 
-std::string progress_line(std::uint64_t done, std::uint64_t total) {
+std::string tovrel::progress_line(std::uint64_t done, std::uint64_t total) {
     if (total == 0) return {};
     std::uint64_t percent = done * 100 / total;
     return "\rProgress: " + std::to_string(percent) + "% (" + std::to_string(done) + "/" + std::to_string(total) +
@@ -59,7 +61,7 @@ void print_progress(std::uint64_t done, std::uint64_t total) {
     write_stdout(progress_line(done, total));
 }
 
-std::optional<std::string> announced_name(const std::string& path) {
+std::optional<std::string> tovrel::announced_name(const std::string& path) {
     try {
         std::string name = fs::path(path).filename().string();
         if (name.empty()) return std::nullopt;
@@ -69,7 +71,7 @@ std::optional<std::string> announced_name(const std::string& path) {
     }
 }
 
-std::optional<std::string> received_file_name(const std::string& announced) {
+std::optional<std::string> tovrel::received_file_name(const std::string& announced) {
     // Control bytes (NUL among them) would reach terminals and file listings
     // from a name the peer chose; such a name is refused whole.
     if (zeylatui::has_control_text(announced)) return std::nullopt;
@@ -92,7 +94,7 @@ bool send_file(SocketHandle& socket, const TransferRequest& request, const Trans
     return send_stream(socket, request.name, size, in, request.chunk_size, limits);
 }
 
-bool send_stream(SocketHandle& socket, const std::string& name, std::uint64_t size, std::istream& in,
+bool tovrel::send_stream(SocketHandle& socket, const std::string& name, std::uint64_t size, std::istream& in,
                  std::uint64_t chunk_size, const TransferLimits& limits) {
     if (chunk_size == 0 || chunk_size > kMaxChunkLength) return false;
     bound_pace(socket, kStreamStep, limits.stream_window_ms);

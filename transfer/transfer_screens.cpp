@@ -13,6 +13,8 @@
 #include "keys.h"
 #include "terminal.h"
 
+using namespace tovrel;
+
 namespace {
 bool is_enter(int key) { return key == 10 || key == 13 || key == KEY_ENTER; }
 
@@ -62,7 +64,7 @@ void draw_progress_frame(const std::string& title, const std::string& status, ch
 }
 }  // namespace
 
-std::string cut_text(const std::string& text, int n) {
+std::string tovrel::cut_text(const std::string& text, int n) {
     if (n <= 0) return {};
     std::size_t i = 0;
     int count = 0;

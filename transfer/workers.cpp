@@ -8,6 +8,8 @@
 #include "file_stream.h"
 #include "i18n.h"
 
+using namespace tovrel;
+
 namespace {
 std::string format_port(const std::string& format, std::uint16_t port) {
     char buffer[512];
@@ -146,7 +148,7 @@ bool receiver_worker(const std::string& host, std::uint16_t port, const std::str
     }
 }
 
-bool receive_on_connection(SocketHandle& socket, const std::string& out_dir, TransferLog& log, std::string& error,
+bool tovrel::receive_on_connection(SocketHandle& socket, const std::string& out_dir, TransferLog& log, std::string& error,
                            const TransferLimits& limits) {
     bool received = false;
     try {
@@ -178,7 +180,7 @@ bool receive_on_connection(SocketHandle& socket, const std::string& out_dir, Tra
     return received;
 }
 
-void receiver_thread(const std::string& host, std::uint16_t port, const std::string& out_dir, TransferLog& log,
+void tovrel::receiver_thread(const std::string& host, std::uint16_t port, const std::string& out_dir, TransferLog& log,
                      std::atomic<bool>& success, std::string& error, std::atomic<bool>& done,
                      const TransferLimits& limits) {
     std::string own_error;

@@ -6,13 +6,15 @@
 #include "form.h"
 #include "i18n.h"
 
-std::string make_confirmation_code(std::mt19937_64& gen) {
+using namespace vornix;
+
+std::string vornix::make_confirmation_code(std::mt19937_64& gen) {
     std::string code = "WIPE-";
     for (int i = 0; i < 6; ++i) code += kCodeAlphabet[gen() >> 59];
     return code;
 }
 
-bool confirm_code_form(zeylatui::App& app, const std::string& code) {
+bool vornix::confirm_code_form(zeylatui::App& app, const std::string& code) {
     Form form;
     form.app = &app;
     form.title = tr("vornix_confirm_title");

@@ -13,7 +13,9 @@
 #include "wipe_engine.h"
 #include "wipe_log_file.h"
 
-void (*after_target_checks)() = nullptr;
+using namespace vornix;
+
+void (*vornix::after_target_checks)() = nullptr;
 
 namespace {
 void show_done_screen(const std::string& target_text) {

@@ -21,12 +21,14 @@
 #include "fd_tree.h"
 #include "target_place.h"
 
+using namespace vornix;
+
 namespace fs = std::filesystem;
 using platform::Fd;
 
 std::function<void(const std::string&)> log_sink;
 bool log_enabled = false;
-SyncFunction wipe_sync = ::fdatasync;
+SyncFunction vornix::wipe_sync = ::fdatasync;
 
 namespace {
 std::string lower_ascii(std::string s) {
@@ -284,7 +286,7 @@ std::string now_timestamp() {
     return out.str();
 }
 
-std::string trim(const std::string& s) {
+std::string vornix::trim(const std::string& s) {
     const char* blanks = " \t\r\n";
     const std::size_t first = s.find_first_not_of(blanks);
     if (first == std::string::npos) return {};
@@ -312,7 +314,7 @@ bool is_unsafe_path(const fs::path& p) {
     return names_parent_folder(raw);
 }
 
-void fill_random_block(unsigned char* block, std::uint64_t n, std::mt19937_64& gen) {
+void vornix::fill_random_block(unsigned char* block, std::uint64_t n, std::mt19937_64& gen) {
     std::uint64_t i = 0;
     for (; i + 4 <= n; i += 4) {
         const auto v = static_cast<std::uint32_t>(gen());
@@ -339,10 +341,10 @@ bool wipe_file(const fs::path& path, std::uint64_t passes, std::uint64_t block_b
 }
 
 void wipe_target(const fs::path& target, std::uint64_t passes, std::uint64_t block_bytes, bool dry_run) {
-    wipe_target(open_target(target), passes, block_bytes, dry_run);
+    vornix::wipe_target(open_target(target), passes, block_bytes, dry_run);
 }
 
-void wipe_target(const TargetPlace& place, std::uint64_t passes, std::uint64_t block_bytes, bool dry_run) {
+void vornix::wipe_target(const TargetPlace& place, std::uint64_t passes, std::uint64_t block_bytes, bool dry_run) {
     const std::string& shown = place.shown;
     const std::string t = esc(shown);
     if (!place.entry) {

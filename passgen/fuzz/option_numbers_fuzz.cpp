@@ -7,6 +7,8 @@
 #include "options_form.h"
 #include "reference_numbers.h"
 
+using namespace corvane;
+
 namespace {
 bool reference_number(const std::string& text, std::int32_t& value) {
     std::size_t b = 0, e = text.size();

@@ -22,6 +22,8 @@
 #include "handshake.h"
 #include "transfer_fuzz_peer.h"
 
+using namespace tovrel;
+
 namespace fs = std::filesystem;
 
 namespace {

@@ -21,6 +21,8 @@
 #include "part_file.h"
 #include "test_support.h"
 
+using namespace tovrel;
+
 namespace fs = std::filesystem;
 
 namespace {

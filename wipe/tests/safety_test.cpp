@@ -22,6 +22,8 @@
 #include "test_support.h"
 #include "wipe_engine.h"
 
+using namespace vornix;
+
 namespace fs = std::filesystem;
 
 namespace {
