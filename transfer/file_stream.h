@@ -8,6 +8,7 @@
 #include <string>
 
 #include "handshake.h"
+#include "line_sink.h"
 #include "transfer_limits.h"
 
 struct TransferRequest {
@@ -34,10 +35,22 @@ void print_progress(std::uint64_t done, std::uint64_t total);
 
 // The stream's own steps under the interfaces above.
 namespace tovrel {
+// Text for standard output, written whole under the terminal lock: the
+// screen thread draws through curses on the same terminal. The default for
+// what the stream prints (progress, the saved file).
+void write_stdout(std::string_view text);
+
+// send_file and receive_file with their progress and "Saved: " text going to out.
+bool send_file(SocketHandle& socket, const TransferRequest& request, const TransferLimits& limits,
+               const platform::LineSink& out);
+bool receive_file(SocketHandle& socket, const std::string& out_dir, const TransferLimits& limits,
+                  const platform::LineSink& out);
+
 // send_file once the file is open: its bytes come from in, and a read that
 // fails (in goes bad) fails the transfer without an end marker.
 bool send_stream(SocketHandle& socket, const std::string& name, std::uint64_t size, std::istream& in,
-                 std::uint64_t chunk_size, const TransferLimits& limits = {});
+                 std::uint64_t chunk_size, const TransferLimits& limits = {},
+                 const platform::LineSink& out = write_stdout);
 
 // "\rProgress: P% (done/total bytes)"; empty when total is 0.
 std::string progress_line(std::uint64_t done, std::uint64_t total);

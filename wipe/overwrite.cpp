@@ -43,7 +43,8 @@ Block zeroed_block(std::uint64_t bytes) {
 // One pass over the whole size, committed to the medium before it counts:
 // otherwise the removal that follows lets the kernel drop the dirty pages.
 bool overwrite_pass(int fd, const std::string& shown, std::uint64_t size, std::uint64_t block_bytes, bool random_pass,
-                    const unsigned char* zeros, unsigned char* random, std::mt19937_64& gen) {
+                    const unsigned char* zeros, unsigned char* random, std::mt19937_64& gen,
+                    const platform::LineSink& log) {
     for (std::uint64_t written = 0; written < size;) {
         const std::uint64_t n = std::min(size - written, block_bytes);
         const unsigned char* data = zeros;
@@ -52,14 +53,14 @@ bool overwrite_pass(int fd, const std::string& shown, std::uint64_t size, std::u
             data = random;
         }
         if (!platform::pwrite_all(fd, data, static_cast<std::size_t>(n), written)) {
-            log_line("Write error on: " + esc(shown));
+            log("Write error on: " + esc(shown));
             return false;
         }
         written += n;
         act_on_signals();  // an ending signal ends the program here
     }
     if (wipe_sync(fd) != 0) {
-        log_line("Write error on: " + esc(shown));
+        log("Write error on: " + esc(shown));
         return false;
     }
     return true;
@@ -77,20 +78,21 @@ void throw_target_changed(const std::string& shown) {
 }
 
 bool wipe_entry(int dir, const std::string& name, const std::string& shown, const MountRef& mount,
-                const EntryInfo* checked, std::uint64_t passes, std::uint64_t block_bytes, bool dry_run) {
+                const EntryInfo* checked, std::uint64_t passes, std::uint64_t block_bytes, bool dry_run,
+                const platform::LineSink& log) {
     const std::string p = esc(shown);
     EntryInfo queried;
     if (query_entry(dir, name, queried) != 0 || !S_ISREG(queried.mode)) {
-        log_line("Skipping non-regular file: " + p);
+        log("Skipping non-regular file: " + p);
         return false;
     }
     if (dry_run) {
         if (checked != nullptr && !same_entry(queried, *checked)) throw_target_changed(shown);
         if (queried.nlink > 1) {
-            log_line("Skipping file with other hard links: " + p);
+            log("Skipping file with other hard links: " + p);
             return false;
         }
-        log_line("[DRY] Preparing to overwrite: " + p + " (" + std::to_string(queried.size) + " bytes)");
+        log("[DRY] Preparing to overwrite: " + p + " (" + std::to_string(queried.size) + " bytes)");
         return true;
     }
 
@@ -106,39 +108,39 @@ bool wipe_entry(int dir, const std::string& name, const std::string& shown, cons
     }
     EntryInfo opened;
     if (open_err == ELOOP || (fd && (query_entry(fd.get(), "", opened) != 0 || !S_ISREG(opened.mode)))) {
-        log_line("Skipping non-regular file: " + p);
+        log("Skipping non-regular file: " + p);
         return false;
     }
     const EntryInfo& info = fd ? opened : queried;
     if (checked != nullptr && !same_entry(info, *checked)) throw_target_changed(shown);
     // An empty file has no data to overwrite, so it goes even when it cannot be opened.
     if (!fd && queried.size != 0) {
-        log_line("Preparing to overwrite: " + p + " (" + std::to_string(queried.size) + " bytes)");
-        log_line("Failed to open for overwrite: " + p);
+        log("Preparing to overwrite: " + p + " (" + std::to_string(queried.size) + " bytes)");
+        log("Failed to open for overwrite: " + p);
         return false;
     }
     if (on_other_mount(info, mount)) {
-        log_line("Skipping mount point: " + p);
+        log("Skipping mount point: " + p);
         return false;
     }
     // The data belongs to the names outside the target too.
     if (info.nlink > 1) {
-        log_line("Skipping file with other hard links: " + p);
+        log("Skipping file with other hard links: " + p);
         return false;
     }
     const std::uint64_t size = info.size;
-    log_line("Preparing to overwrite: " + p + " (" + std::to_string(size) + " bytes)");
+    log("Preparing to overwrite: " + p + " (" + std::to_string(size) + " bytes)");
 
     if (size == 0) {
         if (!unchanged(dir, name, info, 0)) {
-            log_line("File changed while it was overwritten, left in place: " + p);
+            log("File changed while it was overwritten, left in place: " + p);
             return false;
         }
         if (unlinkat(dir, name.c_str(), 0) != 0) {
-            log_line("Zero-length file removed with error: " + p + " (" + error_text(errno) + ")");
+            log("Zero-length file removed with error: " + p + " (" + error_text(errno) + ")");
             return false;
         }
-        log_line("Zero-length file removed: " + p);
+        log("Zero-length file removed: " + p);
         return true;
     }
 
@@ -148,21 +150,21 @@ bool wipe_entry(int dir, const std::string& name, const std::string& shown, cons
     const std::uint32_t seed = source();
     std::mt19937_64 gen(seed);
     for (std::uint64_t pass = 0; pass < passes; ++pass) {
-        if (!overwrite_pass(fd.get(), shown, size, block_bytes, pass % 2 == 1, zeros.get(), random.get(), gen))
+        if (!overwrite_pass(fd.get(), shown, size, block_bytes, pass % 2 == 1, zeros.get(), random.get(), gen, log))
             return false;
     }
 
     // Replaced by a new version, or grown: what the name holds now was not
     // (all) overwritten.
     if (!unchanged(dir, name, info, size)) {
-        log_line("File changed while it was overwritten, left in place: " + p);
+        log("File changed while it was overwritten, left in place: " + p);
         return false;
     }
     if (unlinkat(dir, name.c_str(), 0) != 0) {
-        log_line("File removed with error: " + p + " (" + error_text(errno) + ")");
+        log("File removed with error: " + p + " (" + error_text(errno) + ")");
         return false;
     }
-    log_line("File overwritten and removed: " + p);
+    log("File overwritten and removed: " + p);
     return true;
 }
 
@@ -172,9 +174,9 @@ bool wipe_file(const fs::path& path, std::uint64_t passes, std::uint64_t block_b
     const TargetPlace place = open_target(path);
     EntryInfo folder;
     if (!place.folder || query_entry(place.folder.get(), "", folder) != 0) {
-        log_line("Skipping non-regular file: " + esc(place.shown));
+        log_line_sink("Skipping non-regular file: " + esc(place.shown));
         return false;
     }
     return wipe_entry(place.folder.get(), place.name, place.shown, mount_of(folder), nullptr, passes, block_bytes,
-                      dry_run);
+                      dry_run, log_line_sink);
 }

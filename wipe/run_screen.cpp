@@ -101,7 +101,7 @@ int run_wipe_ui(zeylatui::App& app, const WipeConfig& cfg) {
              (cfg.dry_run ? " | DRY-RUN" : ""));
     if (after_target_checks) after_target_checks();
     try {
-        wipe_target(place, cfg.passes, block_bytes, cfg.dry_run);
+        wipe_target(place, cfg.passes, block_bytes, cfg.dry_run, log_line_sink);
     } catch (const std::exception& e) {
         log_line("Exception: " + zeylatui::escape_untrusted(e.what()));
         return end_run(log_file, kRunException);

@@ -10,6 +10,7 @@
 #include <system_error>
 
 #include "fd.h"
+#include "line_sink.h"
 #include "fd_tree.h"
 #include "target_place.h"
 #include "wipe_steps.h"
@@ -36,35 +37,36 @@ std::string exception_text(const char* what, const std::string& shown, int err) 
 // Wipes every regular file of the tree; folders on the tree's mount are entered.
 class WipeVisitor : public TreeVisitor {
 public:
-    WipeVisitor(const MountRef& mount, std::uint64_t passes, std::uint64_t block_bytes, bool dry_run)
-        : mount_(mount), passes_(passes), block_bytes_(block_bytes), dry_run_(dry_run) {}
+    WipeVisitor(const MountRef& mount, std::uint64_t passes, std::uint64_t block_bytes, bool dry_run,
+                const platform::LineSink& log)
+        : mount_(mount), passes_(passes), block_bytes_(block_bytes), dry_run_(dry_run), log_(log) {}
 
     bool entry(int dir, const std::string& name, const std::string& shown, const EntryInfo& info,
                bool other_mount) override {
         try {
             if (other_mount) {
-                log_line("Skipping mount point: " + esc(shown));
+                log_("Skipping mount point: " + esc(shown));
                 return false;
             }
             if (S_ISDIR(info.mode)) return true;
             if (S_ISREG(info.mode)) {
-                wipe_entry(dir, name, shown, mount_, nullptr, passes_, block_bytes_, dry_run_);
+                wipe_entry(dir, name, shown, mount_, nullptr, passes_, block_bytes_, dry_run_, log_);
             } else if (S_ISLNK(info.mode)) {
                 // Links to folders and links that lead nowhere pass silently.
                 struct stat target {};
                 if (fstatat(dir, name.c_str(), &target, 0) == 0 && S_ISREG(target.st_mode))
-                    log_line("Skipping non-regular file: " + esc(shown));
+                    log_("Skipping non-regular file: " + esc(shown));
             }
         } catch (const std::exception& e) {
-            log_line("Exception while iterating: " + esc(e.what()));
+            log_("Exception while iterating: " + esc(e.what()));
         }
         return false;
     }
     void entry_failed(const std::string& shown, int err) override {
-        log_line("Exception while iterating: " + esc(exception_text("cannot query entry", shown, err)));
+        log_("Exception while iterating: " + esc(exception_text("cannot query entry", shown, err)));
     }
     void folder_not_entered(const std::string& shown, int err) override {
-        if (err == EXDEV) log_line("Skipping mount point: " + esc(shown));
+        if (err == EXDEV) log_("Skipping mount point: " + esc(shown));
     }
     void folder_done(int, const std::string&, const std::string&) override {}
 
@@ -73,6 +75,7 @@ private:
     std::uint64_t passes_;
     std::uint64_t block_bytes_;
     bool dry_run_;
+    const platform::LineSink& log_;
 };
 
 // Removes, bottom up, everything the wipe left except regular files (a file
@@ -108,21 +111,22 @@ public:
 }  // namespace
 
 void wipe_target(const fs::path& target, std::uint64_t passes, std::uint64_t block_bytes, bool dry_run) {
-    vornix::wipe_target(open_target(target), passes, block_bytes, dry_run);
+    vornix::wipe_target(open_target(target), passes, block_bytes, dry_run, log_line_sink);
 }
 
-void vornix::wipe_target(const TargetPlace& place, std::uint64_t passes, std::uint64_t block_bytes, bool dry_run) {
+void vornix::wipe_target(const TargetPlace& place, std::uint64_t passes, std::uint64_t block_bytes, bool dry_run,
+                         const platform::LineSink& log) {
     const std::string& shown = place.shown;
     const std::string t = esc(shown);
     if (!place.entry) {
         const std::error_code ec(place.error, std::system_category());
         if (!is_missing(ec)) throw fs::filesystem_error("cannot query target", fs::path(shown), ec);
-        log_line("Path does not exist: " + t);
+        log("Path does not exist: " + t);
         return;
     }
     // A link as target is reported and left alone, never walked through.
     if (S_ISLNK(place.info.mode)) {
-        log_line("Skipping non-regular file: " + t);
+        log("Skipping non-regular file: " + t);
         return;
     }
     // "/", "." and "x/..": the run screen refuses these; the folder they
@@ -135,10 +139,11 @@ void vornix::wipe_target(const TargetPlace& place, std::uint64_t passes, std::ui
     if (S_ISREG(place.info.mode)) {
         // A file mounted over the target: its data belongs to another place.
         if (on_other_mount(place.info, mount_of(folder))) {
-            log_line("Skipping mount point: " + t);
+            log("Skipping mount point: " + t);
             return;
         }
-        wipe_entry(place.folder.get(), place.name, shown, mount_of(folder), &place.info, passes, block_bytes, dry_run);
+        wipe_entry(place.folder.get(), place.name, shown, mount_of(folder), &place.info, passes, block_bytes, dry_run,
+                   log);
         return;
     }
     if (!S_ISDIR(place.info.mode)) throw_target_error("cannot open folder", shown, ENOTDIR);
@@ -152,12 +157,12 @@ void vornix::wipe_target(const TargetPlace& place, std::uint64_t passes, std::ui
         if (const int err = query_entry(root.get(), "", opened); err != 0)
             throw_target_error("cannot query target", shown, err);
         if (!same_entry(opened, place.info)) throw_target_changed(shown);
-        WipeVisitor wipe(mount, passes, block_bytes, dry_run);
+        WipeVisitor wipe(mount, passes, block_bytes, dry_run, log);
         walk_tree(root.get(), shown, mount, wipe);
     }
 
     if (dry_run) {
-        log_line("[DRY] Directory removal skipped for: " + t);
+        log("[DRY] Directory removal skipped for: " + t);
         return;
     }
     RemoveVisitor remove;
@@ -175,8 +180,8 @@ void vornix::wipe_target(const TargetPlace& place, std::uint64_t passes, std::ui
     else if (unlinkat(place.folder.get(), place.name.c_str(), AT_REMOVEDIR) != 0)
         remove.note(errno);
     if (remove.first_error != 0) {
-        log_line("Could not remove directory tree: " + t + " (" + error_text(remove.first_error) + ")");
+        log("Could not remove directory tree: " + t + " (" + error_text(remove.first_error) + ")");
         return;
     }
-    log_line("Directory tree removed: " + t);
+    log("Directory tree removed: " + t);
 }

@@ -8,6 +8,7 @@
 #include <random>
 #include <string>
 
+#include "line_sink.h"
 #include "target_place.h"
 
 // Receives every finished log line while log_enabled is true.
@@ -48,5 +49,11 @@ using SyncFunction = int (*)(int fd);
 extern SyncFunction wipe_sync;
 
 // Wipes the place the checks were made on; its path is not looked up again.
-void wipe_target(const TargetPlace& place, std::uint64_t passes, std::uint64_t block_bytes, bool dry_run);
+// Every step is one line to log.
+void wipe_target(const TargetPlace& place, std::uint64_t passes, std::uint64_t block_bytes, bool dry_run,
+                 const platform::LineSink& log);
+
+// The program's sink: log_line, so the run screen's log_sink gets the
+// lines while log_enabled is set.
+void log_line_sink(std::string_view msg);
 }  // namespace vornix

@@ -27,3 +27,5 @@ void log_line(const std::string& msg) {
     line += msg;
     log_sink(line);
 }
+
+void vornix::log_line_sink(std::string_view msg) { log_line(std::string(msg)); }

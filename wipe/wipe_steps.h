@@ -8,6 +8,7 @@
 
 #include "escape.h"
 #include "fd_tree.h"
+#include "line_sink.h"
 
 namespace vornix {
 inline std::string esc(const std::string& name) { return zeylatui::escape_untrusted(name); }
@@ -29,5 +30,6 @@ bool unchanged(int dir, const std::string& name, const EntryInfo& worked_on, std
 // given, is the entry the target's checks saw. A file that is not
 // overwritten, or that changed while it was, stays where it is.
 bool wipe_entry(int dir, const std::string& name, const std::string& shown, const MountRef& mount,
-                const EntryInfo* checked, std::uint64_t passes, std::uint64_t block_bytes, bool dry_run);
+                const EntryInfo* checked, std::uint64_t passes, std::uint64_t block_bytes, bool dry_run,
+                const platform::LineSink& log);
 }  // namespace vornix
