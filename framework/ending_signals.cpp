@@ -55,6 +55,8 @@ void record(int signal) {
         int none = 0;
         ending.compare_exchange_strong(none, signal);  // the first one decides
     }
+    // One byte wakes the watcher, and a full pipe already will: a single
+    // write, which is async-signal-safe where a retrying loop need not be.
     const char byte = 0;
     [[maybe_unused]] const ssize_t n = write(wake_pipe[1], &byte, 1);
     errno = saved;
