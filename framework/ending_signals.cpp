@@ -28,7 +28,8 @@ std::atomic<int> ending{0};
 std::atomic<bool> stop_wanted{false};
 std::atomic<bool> acting{false};
 std::atomic<bool> quitting{false};
-static_assert(std::atomic<int>::is_always_lock_free && std::atomic<bool>::is_always_lock_free, "the handler writes them");
+static_assert(std::atomic<int>::is_always_lock_free && std::atomic<bool>::is_always_lock_free,
+              "the handler writes them");
 int wake_pipe[2] = {-1, -1};
 bool watching = false;
 pthread_t main_thread;

@@ -9,8 +9,6 @@
 
 #include "clipboard.h"
 
-using namespace corvane;
-
 namespace {
 using Clock = std::chrono::steady_clock;
 
@@ -45,7 +43,7 @@ struct ClearTimer {
             } else {
                 due.erase(due.begin());
                 guard.unlock();
-                clipboard_clear();
+                corvane::clipboard_clear();
                 guard.lock();
             }
         }

@@ -11,8 +11,6 @@
 
 #include "random.h"
 
-using namespace corvane;
-
 namespace {
 const char kLower[] = "abcdefghijklmnopqrstuvwxyz";
 const char kUpper[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZ";

@@ -148,8 +148,8 @@ bool receiver_worker(const std::string& host, std::uint16_t port, const std::str
     }
 }
 
-bool tovrel::receive_on_connection(SocketHandle& socket, const std::string& out_dir, TransferLog& log, std::string& error,
-                           const TransferLimits& limits) {
+bool tovrel::receive_on_connection(SocketHandle& socket, const std::string& out_dir, TransferLog& log,
+                                   std::string& error, const TransferLimits& limits) {
     bool received = false;
     try {
         bound_phase(socket, limits.handshake_ms);
@@ -181,8 +181,8 @@ bool tovrel::receive_on_connection(SocketHandle& socket, const std::string& out_
 }
 
 void tovrel::receiver_thread(const std::string& host, std::uint16_t port, const std::string& out_dir, TransferLog& log,
-                     std::atomic<bool>& success, std::string& error, std::atomic<bool>& done,
-                     const TransferLimits& limits) {
+                             std::atomic<bool>& success, std::string& error, std::atomic<bool>& done,
+                             const TransferLimits& limits) {
     std::string own_error;
     bool ok = receiver_worker(host, port, out_dir, log, own_error, limits);
     success.store(ok);

@@ -13,7 +13,8 @@
 // Listens on port, accepts one receiver, runs the handshake and sends path.
 // Publishes the error text, then success, then done.
 void sender_worker(std::uint16_t port, std::string& error, std::atomic<bool>& success, std::atomic<bool>& done,
-                   TransferLog& log, KemSession& session, const std::string& path, const tovrel::TransferLimits& limits = {});
+                   TransferLog& log, KemSession& session, const std::string& path,
+                   const tovrel::TransferLimits& limits = {});
 
 // Checks the inputs, connects, runs the handshake and receives into out_dir.
 // Writes error only on failure.

@@ -4,8 +4,6 @@
 #include "i18n.h"
 #include "wipe_engine.h"
 
-using namespace vornix;
-
 namespace {
 constexpr std::uint64_t kMaxU32 = 4294967295u;
 
@@ -67,11 +65,11 @@ bool wizard_config(zeylatui::App& app, WipeConfig& cfg) {
     const int r = run_form(form);
     if (r < 0 || !start) return false;
 
-    cfg.target = std::filesystem::path(trim(form.fields[0].value));
-    cfg.passes = parse_passes(form.fields[1].value);
-    cfg.block_mib = parse_block_mib(form.fields[2].value);
-    cfg.dry_run = parse_flag(form.fields[3].value);
-    cfg.yes = parse_flag(form.fields[4].value);
+    cfg.target = std::filesystem::path(vornix::trim(form.fields[0].value));
+    cfg.passes = vornix::parse_passes(form.fields[1].value);
+    cfg.block_mib = vornix::parse_block_mib(form.fields[2].value);
+    cfg.dry_run = vornix::parse_flag(form.fields[3].value);
+    cfg.yes = vornix::parse_flag(form.fields[4].value);
     cfg.log_file = form.fields[5].value;
     return true;
 }

@@ -179,8 +179,7 @@ TEST(FileStream, EachSideWritesToTheSinkItIsGiven) {
                                  [&](std::string_view l) { sender_lines.emplace_back(l); });
         close_socket(pair.a);
     });
-    received = tovrel::receive_file(pair.b, dst.str(), {},
-                                    [&](std::string_view l) { receiver_lines.emplace_back(l); });
+    received = tovrel::receive_file(pair.b, dst.str(), {}, [&](std::string_view l) { receiver_lines.emplace_back(l); });
     close_socket(pair.b);
     t.join();
     ASSERT_TRUE(sent && received);

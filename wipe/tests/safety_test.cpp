@@ -29,7 +29,6 @@ namespace fs = std::filesystem;
 namespace {
 constexpr std::uint64_t kBlock = 4096;
 
-
 std::vector<std::string> split_lines(const std::string& text) {
     std::vector<std::string> lines;
     std::size_t start = 0;
