@@ -53,11 +53,11 @@ double timed(const std::function<bool(SocketHandle&)>& send, const std::function
     const auto t0 = std::chrono::steady_clock::now();
     std::thread sender([&] {
         sent = send(c.server);
-        close_socket(c.server);
+        tovrel::close_socket(c.server);
     });
     received = receive(c.client);
     // The engine's sender finishes only once the receiver has closed its side.
-    close_socket(c.client);
+    tovrel::close_socket(c.client);
     sender.join();
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
     if (!sent || !received) {

@@ -28,7 +28,8 @@ std::atomic<int> ending{0};
 std::atomic<bool> stop_wanted{false};
 std::atomic<bool> acting{false};
 std::atomic<bool> quitting{false};
-static_assert(std::atomic<int>::is_always_lock_free && std::atomic<bool>::is_always_lock_free, "the handler writes them");
+static_assert(std::atomic<int>::is_always_lock_free && std::atomic<bool>::is_always_lock_free,
+              "the handler writes them");
 int wake_pipe[2] = {-1, -1};
 bool watching = false;
 pthread_t main_thread;
@@ -55,6 +56,8 @@ void record(int signal) {
         int none = 0;
         ending.compare_exchange_strong(none, signal);  // the first one decides
     }
+    // One byte wakes the watcher, and a full pipe already will: a single
+    // write, which is async-signal-safe where a retrying loop need not be.
     const char byte = 0;
     [[maybe_unused]] const ssize_t n = write(wake_pipe[1], &byte, 1);
     errno = saved;

@@ -85,7 +85,7 @@ int letter_cells(const std::string& letter) {
 std::string field_cell_text(const FormField& field, int width) {
     std::vector<std::string> letters = value_letters(field.value);
     if (field.masked)
-        for (std::string& letter : letters) letter = "*";
+        for (std::string& letter : letters) letter.assign(1, '*');
     std::string shown;
     int used = 0;
     for (auto it = letters.rbegin(); it != letters.rend(); ++it) {
@@ -219,8 +219,12 @@ void draw_form(Form& form) {
         FormField& field = form.fields[i];
         field.focused = form.focus == static_cast<int>(i);
         draw_text(row, b.left + 3, fit_text(field.label, label_width));
-        draw_focusable(row, b.left + 3 + label_width + 2, "[" + field_cell_text(field, value_width) + "]",
-                       field.focused);
+        // Appended rather than "[" + text + "]": GCC 12 warns falsely on the
+        // latter (-Wrestrict inside std::string, GCC bugs 105329 and 105651).
+        std::string cell = "[";
+        cell += field_cell_text(field, value_width);
+        cell += ']';
+        draw_focusable(row, b.left + 3 + label_width + 2, cell, field.focused);
         row += 2;
         if (row >= b.top + b.height - 5) break;
     }

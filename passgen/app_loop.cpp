@@ -17,8 +17,8 @@ int run_app(GenOptions options) {
     set_message_box_style(MessageBoxStyle::translated);
     // A clearing still waiting is carried out before the program ends by a
     // signal, and before it stops (its timer would stop with it).
-    set_last_step(clear_clipboard_now);
-    set_stop_step(clear_clipboard_now);
+    set_last_step(corvane::clear_clipboard_now);
+    set_stop_step(corvane::clear_clipboard_now);
     zeylatui::App app;
     app_start(app);
     if (has_colors()) {
@@ -42,7 +42,7 @@ int run_app(GenOptions options) {
         }
     }
     // The user left: a clearing still waiting is carried out now.
-    clear_clipboard_now();
+    corvane::clear_clipboard_now();
     app_shutdown(app);
     // A signal that came during the clearing still ends the program by it.
     act_on_signals();

@@ -43,7 +43,7 @@ struct ClearTimer {
             } else {
                 due.erase(due.begin());
                 guard.unlock();
-                clipboard_clear();
+                corvane::clipboard_clear();
                 guard.lock();
             }
         }
@@ -83,11 +83,11 @@ bool clipboard_set_text(const std::string& text) {
     return true;
 }
 
-void clipboard_clear() {
+void corvane::clipboard_clear() {
     if (!clipboard_set_text("")) clipboard_forget_copies();
 }
 
-bool schedule_clipboard_clear(std::int32_t seconds) {
+bool corvane::schedule_clipboard_clear(std::int32_t seconds) {
     ClearTimer& timer = clear_timer();
     {
         std::lock_guard<std::mutex> guard(timer.lock);
@@ -106,7 +106,7 @@ bool schedule_clipboard_clear(std::int32_t seconds) {
     return true;
 }
 
-void clear_clipboard_now() {
+void corvane::clear_clipboard_now() {
     ClearTimer& timer = clear_timer();
     bool waiting = false;
     {
@@ -118,7 +118,7 @@ void clear_clipboard_now() {
     if (waiting) clipboard_clear();
 }
 
-std::size_t pending_clipboard_clears() {
+std::size_t corvane::pending_clipboard_clears() {
     ClearTimer& timer = clear_timer();
     std::lock_guard<std::mutex> guard(timer.lock);
     return timer.due.size();

@@ -7,6 +7,7 @@
 // The Windows-1252 text as UTF-16 on the clipboard; false on any failure.
 bool clipboard_set_text(const std::string& text);
 
+namespace corvane {
 // Empties the clipboard; when the terminal has gone, at least the copies
 // tmux keeps.
 void clipboard_clear();
@@ -22,3 +23,4 @@ void clear_clipboard_now();
 
 // Clearings still waiting.
 std::size_t pending_clipboard_clears();
+}  // namespace corvane

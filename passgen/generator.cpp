@@ -280,7 +280,7 @@ std::vector<std::string> generate_passwords(const GenOptions& o) {
     return result;
 }
 
-std::string trim(const std::string& text) {
+std::string corvane::trim(const std::string& text) {
     const auto space = [](char c) { return std::isspace(static_cast<unsigned char>(c)) != 0; };
     std::size_t begin = 0;
     std::size_t end = text.size();

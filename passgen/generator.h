@@ -30,5 +30,7 @@ void remove_excluded(std::vector<std::string>& elements, const std::string& excl
 // Throws std::runtime_error with the refusal texts; changes nothing in options.
 std::vector<std::string> generate_passwords(const GenOptions& options);
 
+namespace corvane {
 // Without leading and trailing isspace characters.
 std::string trim(const std::string& text);
+}  // namespace corvane

@@ -14,16 +14,16 @@ FormButton toggle_button(const char* key, bool& flag) {
 }
 }  // namespace
 
-const char* check_option_numbers(const std::string& length_text, const std::string& quantity_text,
-                                 const std::string& seconds_text, std::int32_t& length, std::int32_t& quantity,
-                                 std::int32_t& seconds) {
+const char* corvane::check_option_numbers(const std::string& length_text, const std::string& quantity_text,
+                                          const std::string& seconds_text, std::int32_t& length, std::int32_t& quantity,
+                                          std::int32_t& seconds) {
     if (!parse_number_field(length_text, length) || length < 1) return "err_invalid_length";
     if (!parse_number_field(quantity_text, quantity) || quantity < 1) return "err_invalid_quantity";
     if (!parse_number_field(seconds_text, seconds) || seconds < 0) return "err_invalid_clipclear";
     return nullptr;
 }
 
-bool parse_number_field(const std::string& text, std::int32_t& value) {
+bool corvane::parse_number_field(const std::string& text, std::int32_t& value) {
     const std::string digits = trim(text);
     if (digits.empty()) return false;
     char* end = nullptr;
@@ -71,15 +71,16 @@ bool tui_collect_options(zeylatui::App& app, GenOptions& o, bool& generate) {
         if (!generate) continue;  // a toggle: show its new state, focus stays on it
 
         std::int32_t length = 0, quantity = 0, seconds = 0;
-        if (const char* error = check_option_numbers(form.fields[kLength].value, form.fields[kQuantity].value,
-                                                     form.fields[kClipClear].value, length, quantity, seconds)) {
+        if (const char* error =
+                corvane::check_option_numbers(form.fields[kLength].value, form.fields[kQuantity].value,
+                                              form.fields[kClipClear].value, length, quantity, seconds)) {
             tui_message_box(app, tr("err_title"), tr(error));
             generate = false;
             continue;
         }
         o.length = length;
         o.quantity = quantity;
-        o.exclude = trim(form.fields[kExclude].value);
+        o.exclude = corvane::trim(form.fields[kExclude].value);
         o.clipboard_clear_seconds = seconds;
         if (!o.upper && !o.lower && !o.digits && !o.accented && !o.symbols)
             o.upper = o.lower = o.digits = o.symbols = true;

@@ -13,6 +13,7 @@
 bool tui_collect_options(zeylatui::App& app, GenOptions& options, bool& generate);
 void rebuild_option_buttons(Form& form, GenOptions& options, bool& generate, bool& exit_requested);
 
+namespace corvane {
 // A field's number as strtol reads it, clamped to 32 bits; false unless the
 // trimmed text is a complete signed decimal integer.
 bool parse_number_field(const std::string& text, std::int32_t& value);
@@ -22,3 +23,4 @@ bool parse_number_field(const std::string& text, std::int32_t& value);
 const char* check_option_numbers(const std::string& length_text, const std::string& quantity_text,
                                  const std::string& seconds_text, std::int32_t& length, std::int32_t& quantity,
                                  std::int32_t& seconds);
+}  // namespace corvane

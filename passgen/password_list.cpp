@@ -7,7 +7,7 @@
 #include "i18n.h"
 #include "menu.h"
 
-std::string copied_message(std::int32_t seconds, bool timer_started) {
+std::string corvane::copied_message(std::int32_t seconds, bool timer_started) {
     std::string text = tr("msg_copied_1") + "\n\n" + tr("msg_copied_2");
     if (timer_started) {
         char buffer[256];
@@ -26,8 +26,8 @@ void copy_password_action(zeylatui::App& app, const GenOptions& options, const s
     }
     const std::int32_t seconds = options.clipboard_clear_seconds;
     // Only a running timer is announced: the user relies on the clearing.
-    const bool timer_started = seconds > 0 && schedule_clipboard_clear(seconds);
-    tui_message_box(app, tr("copied_title"), copied_message(seconds, timer_started));
+    const bool timer_started = seconds > 0 && corvane::schedule_clipboard_clear(seconds);
+    tui_message_box(app, tr("copied_title"), corvane::copied_message(seconds, timer_started));
 }
 
 void tui_show_passwords(zeylatui::App& app, const GenOptions& options, const std::vector<std::string>& passwords) {

@@ -13,6 +13,8 @@ void tui_show_passwords(zeylatui::App& app, const GenOptions& options, const std
 void copy_password_action(zeylatui::App& app, const GenOptions& options, const std::vector<std::string>& passwords,
                           std::size_t index);
 
+namespace corvane {
 // The confirmation after a copy: two paragraphs, and a third announcing the
 // clearing when a timer of that many seconds runs.
 std::string copied_message(std::int32_t seconds, bool timer_started);
+}  // namespace corvane

@@ -1,5 +1,7 @@
 # The clipboard: the Windows clipboard calls over the terminal's OSC 52.
 target_sources(zeyla_platform PRIVATE ${CMAKE_CURRENT_LIST_DIR}/clipboard.cpp ${CMAKE_CURRENT_LIST_DIR}/clipboard_tmux.cpp)
+# Its writes and reads go through the descriptor helpers.
+target_link_libraries(zeyla_platform PUBLIC zeyla_os)
 
 add_executable(platform_clipboard_tests ${CMAKE_CURRENT_LIST_DIR}/tests/clipboard_test.cpp
   ${CMAKE_CURRENT_LIST_DIR}/tests/clipboard_tmux_test.cpp)

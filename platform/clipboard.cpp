@@ -13,7 +13,8 @@
 
 #include "clipboard_tmux.h"
 #include "cp1252.h"
-#include "terminal.h"
+#include "fd.h"
+#include "terminal_lock.h"
 
 namespace {
 struct GlobalBlock {
@@ -100,14 +101,7 @@ bool send_to_terminal(int fd, const std::string& utf8) {
     std::string sequence = "\x1b]52;c;" + encoded + "\a";
     wipe(encoded);
     std::lock_guard<std::mutex> screen(terminal_mutex());
-    std::size_t done = 0;
-    while (done < sequence.size()) {
-        const ssize_t n = write(fd, sequence.data() + done, sequence.size() - done);
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0) break;
-        done += static_cast<std::size_t>(n);
-    }
-    const bool sent = done == sequence.size();
+    const bool sent = platform::write_all(fd, sequence);
     wipe(sequence);
     return sent;
 }

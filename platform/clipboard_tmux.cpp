@@ -1,5 +1,7 @@
 #include "clipboard_tmux.h"
 
+#include "fd.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
@@ -91,6 +93,7 @@ bool run_tmux(const std::string& socket, const std::vector<std::string>& args, s
             timed_out = ready == 0;
             break;
         }
+        // Whatever poll found, not a full buffer: the deadline must hold.
         const ssize_t n = read(pipe_fds[0], buffer, sizeof buffer);
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) break;
@@ -125,10 +128,9 @@ std::string tmux_env_of_process(const std::string& pid) {
     std::string environment;
     char buffer[4096];
     for (;;) {
-        const ssize_t n = read(fd, buffer, sizeof buffer);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) break;
-        environment.append(buffer, static_cast<std::size_t>(n));
+        const ssize_t n = platform::read_full(fd, buffer, sizeof buffer);
+        if (n > 0) environment.append(buffer, static_cast<std::size_t>(n));
+        if (n < static_cast<ssize_t>(sizeof buffer)) break;
     }
     close_quietly(fd);
     std::size_t start = 0;

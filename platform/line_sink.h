@@ -1,5 +1,6 @@
-// Where an engine's warning lines go: one call per whole line, without its
-// line end, possibly from several threads at once. Standard error by default.
+// Where an engine's warnings and log lines go: one call per whole line,
+// without its line end, possibly from several threads at once. The program's
+// edge decides (standard error, a log screen, a test's vector). No curses here.
 #pragma once
 
 #include <functional>

@@ -58,6 +58,9 @@ int wsa_startup_count() { return startups.load(); }
 
 int closesocket(SOCKET s) { return ::close(s); }
 
+// One send or recv as Winsock makes it: a short count goes back to the
+// caller, whose deadline decides what follows, so write_all and read_full
+// (which would carry on until all bytes) do not fit; only EINTR is retried.
 int net_send(SOCKET s, const char* buf, int len, int flags) {
     for (;;) {
         ssize_t n = ::send(s, buf, static_cast<std::size_t>(len), flags | MSG_NOSIGNAL);

@@ -108,11 +108,6 @@ void put_text(int y, int x, const std::string& text) {
     if (!shown.empty()) mvaddnwstr(y, x, shown.c_str(), static_cast<int>(shown.size()));
 }
 
-std::mutex& terminal_mutex() {
-    static std::mutex m;
-    return m;
-}
-
 void terminal_refresh() {
     std::lock_guard<std::mutex> lock(terminal_mutex());
     refresh();

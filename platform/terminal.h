@@ -1,9 +1,10 @@
-// The one place where narrow text reaches curses, and the lock that keeps
-// other writers to the terminal (the clipboard sequence) out of a refresh.
+// The one place where narrow text reaches curses; its refresh holds the
+// terminal lock (terminal_lock.h) that keeps other writers out of it.
 #pragma once
 
-#include <mutex>
 #include <string>
+
+#include "terminal_lock.h"
 
 // How the program's narrow texts are encoded. UTF-8 passes through; a
 // Windows-1252 program has its bytes 0x80 to 0xFF shown as the letters
@@ -27,7 +28,5 @@ int terminal_cells(const std::string& text);
 // that it never wraps onto the next row.
 void put_text(int y, int x, const std::string& text);
 
-// Held while curses writes to the terminal and while anything else does.
-std::mutex& terminal_mutex();
 // refresh() under terminal_mutex().
 void terminal_refresh();

@@ -9,20 +9,22 @@
 
 #include "escape.h"
 #include "part_file.h"
-#include "terminal.h"
+#include "terminal_lock.h"
+
+using namespace tovrel;
 
 namespace fs = std::filesystem;
 
-namespace {
-void write_stdout(const std::string& text) {
-    // Curses writes to the same terminal from the screen thread.
+void tovrel::write_stdout(std::string_view text) {
     std::lock_guard<std::mutex> lock(terminal_mutex());
     std::cout << text << std::flush;
 }
 
+namespace {
+
 // Counts the data against the announced size: a sender that sends more is
 // refused before its bytes are read, one that sends less at the end marker.
-bool receive_chunks(const SocketHandle& socket, PartFile& part, std::uint64_t size) {
+bool receive_chunks(const SocketHandle& socket, PartFile& part, std::uint64_t size, const platform::LineSink& out) {
     std::uint64_t received = 0;
     for (;;) {
         std::uint32_t length = 0;
@@ -33,7 +35,7 @@ bool receive_chunks(const SocketHandle& socket, PartFile& part, std::uint64_t si
         if (!recv_exact(socket, buffer.data(), length)) return false;
         if (!part_file_write(part, buffer.data(), length)) return false;
         received += length;
-        if (size != 0) write_stdout(progress_line(received, size));
+        if (size != 0) out(progress_line(received, size));
     }
 }
 
@@ -47,7 +49,7 @@ bool receiver_closed_in_order(SocketHandle& socket, int close_ms) {
 }
 }  // namespace
 
-std::string progress_line(std::uint64_t done, std::uint64_t total) {
+std::string tovrel::progress_line(std::uint64_t done, std::uint64_t total) {
     if (total == 0) return {};
     std::uint64_t percent = done * 100 / total;
     return "\rProgress: " + std::to_string(percent) + "% (" + std::to_string(done) + "/" + std::to_string(total) +
@@ -59,7 +61,7 @@ void print_progress(std::uint64_t done, std::uint64_t total) {
     write_stdout(progress_line(done, total));
 }
 
-std::optional<std::string> announced_name(const std::string& path) {
+std::optional<std::string> tovrel::announced_name(const std::string& path) {
     try {
         std::string name = fs::path(path).filename().string();
         if (name.empty()) return std::nullopt;
@@ -69,7 +71,7 @@ std::optional<std::string> announced_name(const std::string& path) {
     }
 }
 
-std::optional<std::string> received_file_name(const std::string& announced) {
+std::optional<std::string> tovrel::received_file_name(const std::string& announced) {
     // Control bytes (NUL among them) would reach terminals and file listings
     // from a name the peer chose; such a name is refused whole.
     if (zeylatui::has_control_text(announced)) return std::nullopt;
@@ -81,6 +83,11 @@ std::optional<std::string> received_file_name(const std::string& announced) {
 }
 
 bool send_file(SocketHandle& socket, const TransferRequest& request, const TransferLimits& limits) {
+    return tovrel::send_file(socket, request, limits, write_stdout);
+}
+
+bool tovrel::send_file(SocketHandle& socket, const TransferRequest& request, const TransferLimits& limits,
+                       const platform::LineSink& out) {
     std::error_code ec;
     // Opening a pipe would wait for a writer without bound; only a regular
     // file has a size to announce anyway.
@@ -89,11 +96,11 @@ bool send_file(SocketHandle& socket, const TransferRequest& request, const Trans
     if (in.fail() || in.bad()) return false;
     const std::uint64_t size = fs::file_size(fs::path(request.path), ec);
     if (ec) return false;
-    return send_stream(socket, request.name, size, in, request.chunk_size, limits);
+    return send_stream(socket, request.name, size, in, request.chunk_size, limits, out);
 }
 
-bool send_stream(SocketHandle& socket, const std::string& name, std::uint64_t size, std::istream& in,
-                 std::uint64_t chunk_size, const TransferLimits& limits) {
+bool tovrel::send_stream(SocketHandle& socket, const std::string& name, std::uint64_t size, std::istream& in,
+                         std::uint64_t chunk_size, const TransferLimits& limits, const platform::LineSink& out) {
     if (chunk_size == 0 || chunk_size > kMaxChunkLength) return false;
     bound_pace(socket, kStreamStep, limits.stream_window_ms);
     if (!send_u32(socket, static_cast<std::uint32_t>(name.size()))) return false;
@@ -112,15 +119,20 @@ bool send_stream(SocketHandle& socket, const std::string& name, std::uint64_t si
         if (!send_u32(socket, static_cast<std::uint32_t>(count))) return false;
         if (!send_exact(socket, buffer.data(), count)) return false;
         sent += count;
-        print_progress(sent, size);
+        if (size != 0) out(progress_line(sent, size));
     }
     if (!send_u32(socket, 0)) return false;
     if (!receiver_closed_in_order(socket, limits.close_ms)) return false;
-    write_stdout("\n");
+    out("\n");
     return true;
 }
 
 bool receive_file(SocketHandle& socket, const std::string& out_dir, const TransferLimits& limits) {
+    return tovrel::receive_file(socket, out_dir, limits, write_stdout);
+}
+
+bool tovrel::receive_file(SocketHandle& socket, const std::string& out_dir, const TransferLimits& limits,
+                          const platform::LineSink& out) {
     bound_pace(socket, kStreamStep, limits.stream_window_ms);
     std::uint32_t name_length = 0;
     if (!recv_u32(socket, name_length)) return false;
@@ -135,8 +147,8 @@ bool receive_file(SocketHandle& socket, const std::string& out_dir, const Transf
     const std::string destination = (fs::path(out_dir) / fs::path(*name)).string();
     PartFile part;
     if (!part_file_open(part, out_dir, *name, limits.unsynced_ms)) return false;
-    if (!receive_chunks(socket, part, size)) return false;
+    if (!receive_chunks(socket, part, size, out)) return false;
     if (!part_file_commit(part)) return false;
-    write_stdout("\nSaved: " + zeylatui::escape_untrusted(destination) + "\n");
+    out("\nSaved: " + zeylatui::escape_untrusted(destination) + "\n");
     return true;
 }

@@ -11,6 +11,8 @@
 
 #include "kem.h"
 
+using namespace tovrel;
+
 namespace {
 struct KemFree {
     void operator()(OQS_KEM* kem) const { OQS_KEM_free(kem); }
@@ -20,7 +22,7 @@ using KemPtr = std::unique_ptr<OQS_KEM, KemFree>;
 }  // namespace
 
 // One unsigned comparison rejects 0 and anything above 64 KiB.
-bool handshake_length_ok(std::uint32_t n) { return n - 1u <= kMaxHandshakeBlob - 1u; }
+bool tovrel::handshake_length_ok(std::uint32_t n) { return n - 1u <= kMaxHandshakeBlob - 1u; }
 
 namespace {
 
@@ -87,18 +89,18 @@ int send_some(const SocketHandle& socket, const char* data, int n) {
 }
 }  // namespace
 
-void bound_phase(SocketHandle& socket, int milliseconds) {
+void tovrel::bound_phase(SocketHandle& socket, int milliseconds) {
     socket.bound = PeerBound{};
     socket.bound.deadline = Clock::now() + std::chrono::milliseconds(milliseconds);
 }
 
-void bound_pace(SocketHandle& socket, std::uint64_t step, int milliseconds) {
+void tovrel::bound_pace(SocketHandle& socket, std::uint64_t step, int milliseconds) {
     bound_phase(socket, milliseconds);
     socket.bound.window = std::chrono::milliseconds(milliseconds);
     socket.bound.step = step;
 }
 
-int recv_some(const SocketHandle& socket, void* buffer, std::size_t n) {
+int tovrel::recv_some(const SocketHandle& socket, void* buffer, std::size_t n) {
     if (socket.value == INVALID_SOCKET) return SOCKET_ERROR;
     char* p = static_cast<char*>(buffer);
     const int part = static_cast<int>(std::min<std::size_t>(n, INT_MAX));
@@ -107,12 +109,12 @@ int recv_some(const SocketHandle& socket, void* buffer, std::size_t n) {
         [&](int ms) { return net_recv_within(socket.value, p, part, ms); });
 }
 
-void close_socket(SocketHandle& socket) {
+void tovrel::close_socket(SocketHandle& socket) {
     if (socket.value != INVALID_SOCKET) closesocket(socket.value);
     socket = SocketHandle{};
 }
 
-void reset_socket(SocketHandle& socket) {
+void tovrel::reset_socket(SocketHandle& socket) {
     if (socket.value != INVALID_SOCKET) net_close_reset(socket.value);
     socket = SocketHandle{};
 }
@@ -150,19 +152,19 @@ bool recv_exact(const SocketHandle& socket, void* buffer, std::size_t n) {
     return true;
 }
 
-bool send_u32(const SocketHandle& socket, std::uint32_t value) {
+bool tovrel::send_u32(const SocketHandle& socket, std::uint32_t value) {
     std::uint8_t b[4];
     for (int i = 0; i < 4; ++i) b[i] = static_cast<std::uint8_t>(value >> (8 * i));
     return send_exact(socket, b, sizeof b);
 }
 
-bool send_u64(const SocketHandle& socket, std::uint64_t value) {
+bool tovrel::send_u64(const SocketHandle& socket, std::uint64_t value) {
     std::uint8_t b[8];
     for (int i = 0; i < 8; ++i) b[i] = static_cast<std::uint8_t>(value >> (8 * i));
     return send_exact(socket, b, sizeof b);
 }
 
-bool recv_u32(const SocketHandle& socket, std::uint32_t& value) {
+bool tovrel::recv_u32(const SocketHandle& socket, std::uint32_t& value) {
     std::uint8_t b[4];
     if (!recv_exact(socket, b, sizeof b)) return false;
     value = 0;
@@ -170,7 +172,7 @@ bool recv_u32(const SocketHandle& socket, std::uint32_t& value) {
     return true;
 }
 
-bool recv_u64(const SocketHandle& socket, std::uint64_t& value) {
+bool tovrel::recv_u64(const SocketHandle& socket, std::uint64_t& value) {
     std::uint8_t b[8];
     if (!recv_exact(socket, b, sizeof b)) return false;
     value = 0;
@@ -253,7 +255,7 @@ std::array<std::uint8_t, 32> sha256_digest(const std::uint8_t* data, std::size_t
     return digest;
 }
 
-std::string fingerprint_of_digest(const std::array<std::uint8_t, 32>& digest) {
+std::string tovrel::fingerprint_of_digest(const std::array<std::uint8_t, 32>& digest) {
     std::ostringstream out;
     out << std::hex << std::uppercase << std::setfill('0');
     for (int i = 0; i < 3; ++i) out << std::setw(2) << static_cast<unsigned>(digest[static_cast<std::size_t>(i)]);

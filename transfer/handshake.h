@@ -22,6 +22,7 @@ struct ShareCard {
     std::string fingerprint;
 };
 
+namespace tovrel {
 // How long the peer may keep this side waiting, as a whole: one deadline for
 // a phase, or, while `step` is set, a deadline that moves `window` ahead each
 // time `step` more bytes have crossed, so a peer must keep the transfer
@@ -32,6 +33,7 @@ struct PeerBound {
     std::uint64_t step = 0;
     std::uint64_t moved = 0;
 };
+}  // namespace tovrel
 
 // One connected socket of a worker; INVALID_SOCKET means none.
 struct SocketHandle {
@@ -40,10 +42,25 @@ struct SocketHandle {
 
     SOCKET value = INVALID_SOCKET;
     // Counted by the exact-length operations, which take the handle as const.
-    mutable PeerBound bound;
+    mutable tovrel::PeerBound bound;
     // The send and receive time-out set on the socket for that bound; 0: none.
     mutable int timeout_ms = 0;
 };
+
+bool net_startup();
+
+bool send_exact(const SocketHandle& socket, const void* data, std::size_t n);
+bool recv_exact(const SocketHandle& socket, void* buffer, std::size_t n);
+
+bool kem_generate_keypair(KemSession& session, ShareCard& card);
+bool handshake_as_sender(const SocketHandle& socket, KemSession& session, std::string& fingerprint);
+bool handshake_as_receiver(const SocketHandle& socket, KemSession& session, std::string& fingerprint);
+
+std::array<std::uint8_t, 32> sha256_digest(const std::uint8_t* data, std::size_t size);
+std::string short_fingerprint(const std::uint8_t* data, std::size_t size);
+
+// The program's own socket helpers under the interfaces above.
+namespace tovrel {
 // The phase that starts now ends within the time, however the peer paces it.
 void bound_phase(SocketHandle& socket, int milliseconds);
 // From now on at least `step` bytes cross in every window of the time.
@@ -58,23 +75,15 @@ inline constexpr std::uint32_t kMaxHandshakeBlob = 65536;
 // Announced key and ciphertext lengths: 1 to 65536.
 bool handshake_length_ok(std::uint32_t n);
 
-bool net_startup();
-
-bool send_exact(const SocketHandle& socket, const void* data, std::size_t n);
 // One receive under the socket's bound: a byte count, 0 when the peer ended
 // its side in order, SOCKET_ERROR on a failure or once the bound has run out.
 int recv_some(const SocketHandle& socket, void* buffer, std::size_t n);
-bool recv_exact(const SocketHandle& socket, void* buffer, std::size_t n);
+
 bool send_u32(const SocketHandle& socket, std::uint32_t value);
 bool send_u64(const SocketHandle& socket, std::uint64_t value);
 bool recv_u32(const SocketHandle& socket, std::uint32_t& value);
 bool recv_u64(const SocketHandle& socket, std::uint64_t& value);
 
-bool kem_generate_keypair(KemSession& session, ShareCard& card);
-bool handshake_as_sender(const SocketHandle& socket, KemSession& session, std::string& fingerprint);
-bool handshake_as_receiver(const SocketHandle& socket, KemSession& session, std::string& fingerprint);
-
-std::array<std::uint8_t, 32> sha256_digest(const std::uint8_t* data, std::size_t size);
 // The first three digest bytes as six upper-case hex digits.
 std::string fingerprint_of_digest(const std::array<std::uint8_t, 32>& digest);
-std::string short_fingerprint(const std::uint8_t* data, std::size_t size);
+}  // namespace tovrel

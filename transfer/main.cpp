@@ -16,7 +16,7 @@ int main() {
     // Closed connections are errors of the transfer, never an end of the program.
     watch_ending_signals(PipeSignal::ignored);
     // A named temporary of a receive still arriving goes with the program.
-    set_last_step(remove_unfinished_part_files);
+    set_last_step(tovrel::remove_unfinished_part_files);
     if (!check_terminal()) return 1;
     show_banner("Tovrel", "v3.0.0");
     SetConsoleOutputCP(65001);

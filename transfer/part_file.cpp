@@ -11,6 +11,8 @@
 #include <iterator>
 #include <thread>
 
+namespace tovrel {
+
 int (*part_file_sync_range)(int fd, off64_t offset, off64_t n, unsigned int flags) = ::sync_file_range;
 
 namespace {
@@ -177,3 +179,4 @@ void remove_unfinished_part_files() {
         slot.state.store(kInUse);
     }
 }
+}  // namespace tovrel

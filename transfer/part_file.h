@@ -16,6 +16,7 @@
 
 #include "atomic_file.h"
 
+namespace tovrel {
 struct PartFile {
     platform::AtomicFile file;
     // Slot in the list of unfinished named temporaries, while there is one.
@@ -61,3 +62,4 @@ void remove_unfinished_part_files();
 
 // Seam for tests: the writeback calls (sync_file_range's signature).
 extern int (*part_file_sync_range)(int fd, off64_t offset, off64_t n, unsigned int flags);
+}  // namespace tovrel

@@ -32,7 +32,7 @@ void run_receive_tui(zeylatui::App& app) {
     std::atomic<bool> success{false};
     std::string error;
     std::thread worker([&host, &port, &out_dir, &log, &success, &error, &done] {
-        receiver_thread(host, port, out_dir, log, success, error, done);
+        tovrel::receiver_thread(host, port, out_dir, log, success, error, done);
     });
     show_transfer_progress(tr("p2p_recv_title"), tr("p2p_log_transfer"), log, done, success, error);
     worker.join();

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 
+namespace tovrel {
 struct TransferLimits {
     // The receiver's connect.
     int connect_ms = 15000;
@@ -23,3 +24,4 @@ struct TransferLimits {
 
 // One chunk as the sender cuts them.
 inline constexpr std::uint64_t kStreamStep = 65536;
+}  // namespace tovrel

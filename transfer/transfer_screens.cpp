@@ -30,14 +30,14 @@ void draw_share_card(const std::string& host, std::uint16_t port, const std::str
     begin_frame();
     draw_title(tr("p2p_share_title"));
     draw_text(2, 2, tr("p2p_share_host") + ":");
-    draw_text(3, 4, cut_text(host, w - 6));
+    draw_text(3, 4, tovrel::cut_text(host, w - 6));
     draw_text(4, 2, tr("p2p_share_port") + ":");
     draw_text(5, 4, std::to_string(port));
     draw_text(6, 2, tr("p2p_share_sess") + ":");
-    draw_text(7, 4, cut_text(session_text, w - 6));
+    draw_text(7, 4, tovrel::cut_text(session_text, w - 6));
     draw_text(8, 2, tr("p2p_share_fp") + ":");
-    draw_text(9, 4, cut_text(fingerprint, w - 6));
-    draw_text(11, 2, cut_text(tr("p2p_share_hint"), w - 4));
+    draw_text(9, 4, tovrel::cut_text(fingerprint, w - 6));
+    draw_text(11, 2, tovrel::cut_text(tr("p2p_share_hint"), w - 4));
     draw_text(h - 2, 2, "Enter = OK | Esc = Cancel");
     terminal_refresh();
 }
@@ -51,18 +51,18 @@ void draw_progress_frame(const std::string& title, const std::string& status, ch
     const int h = getmaxy(stdscr);
     begin_frame();
     draw_title(title);
-    draw_text(1, 2, std::string(1, spinner) + " " + cut_text(status, w - 6));
+    draw_text(1, 2, std::string(1, spinner) + " " + tovrel::cut_text(status, w - 6));
     const std::size_t rows = static_cast<std::size_t>(std::max(h - 5, 1));
     const std::size_t first = lines.size() > rows ? lines.size() - rows : 0;
     int row = 3;
     for (std::size_t i = first; i < lines.size() && row <= h - 3; ++i, ++row)
-        draw_text(row, 2, cut_text(lines[i], w - 4));
+        draw_text(row, 2, tovrel::cut_text(lines[i], w - 4));
     draw_text(h - 2, 2, "Esc = (disabled during transfer)");
     refresh();
 }
 }  // namespace
 
-std::string cut_text(const std::string& text, int n) {
+std::string tovrel::cut_text(const std::string& text, int n) {
     if (n <= 0) return {};
     std::size_t i = 0;
     int count = 0;
@@ -120,9 +120,9 @@ void show_result_screen(const std::string& title, const std::vector<std::string>
     int row = 2;
     for (const std::string& line : lines) {
         if (row >= h - 3) break;
-        draw_text(row++, 2, cut_text(line, w - 4));
+        draw_text(row++, 2, tovrel::cut_text(line, w - 4));
     }
-    draw_text(h - 2, 2, cut_text(tr("p2p_press_any"), w - 4));
+    draw_text(h - 2, 2, tovrel::cut_text(tr("p2p_press_any"), w - 4));
     terminal_refresh();
     // Only a key pressed once the result is on screen may close it; keys
     // pressed during the transfer, where they had no effect, are dropped.

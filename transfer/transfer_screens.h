@@ -19,5 +19,7 @@ void show_transfer_progress(const std::string& title, const std::string& status,
 
 void show_result_screen(const std::string& title, const std::vector<std::string>& lines);
 
+namespace tovrel {
 // The first n characters of UTF-8 text (a byte cut could split a letter).
 std::string cut_text(const std::string& text, int n);
+}  // namespace tovrel

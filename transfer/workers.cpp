@@ -8,6 +8,8 @@
 #include "file_stream.h"
 #include "i18n.h"
 
+using namespace tovrel;
+
 namespace {
 std::string format_port(const std::string& format, std::uint16_t port) {
     char buffer[512];
@@ -146,8 +148,8 @@ bool receiver_worker(const std::string& host, std::uint16_t port, const std::str
     }
 }
 
-bool receive_on_connection(SocketHandle& socket, const std::string& out_dir, TransferLog& log, std::string& error,
-                           const TransferLimits& limits) {
+bool tovrel::receive_on_connection(SocketHandle& socket, const std::string& out_dir, TransferLog& log,
+                                   std::string& error, const TransferLimits& limits) {
     bool received = false;
     try {
         bound_phase(socket, limits.handshake_ms);
@@ -178,9 +180,9 @@ bool receive_on_connection(SocketHandle& socket, const std::string& out_dir, Tra
     return received;
 }
 
-void receiver_thread(const std::string& host, std::uint16_t port, const std::string& out_dir, TransferLog& log,
-                     std::atomic<bool>& success, std::string& error, std::atomic<bool>& done,
-                     const TransferLimits& limits) {
+void tovrel::receiver_thread(const std::string& host, std::uint16_t port, const std::string& out_dir, TransferLog& log,
+                             std::atomic<bool>& success, std::string& error, std::atomic<bool>& done,
+                             const TransferLimits& limits) {
     std::string own_error;
     bool ok = receiver_worker(host, port, out_dir, log, own_error, limits);
     success.store(ok);

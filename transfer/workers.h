@@ -13,13 +13,15 @@
 // Listens on port, accepts one receiver, runs the handshake and sends path.
 // Publishes the error text, then success, then done.
 void sender_worker(std::uint16_t port, std::string& error, std::atomic<bool>& success, std::atomic<bool>& done,
-                   TransferLog& log, KemSession& session, const std::string& path, const TransferLimits& limits = {});
+                   TransferLog& log, KemSession& session, const std::string& path,
+                   const tovrel::TransferLimits& limits = {});
 
 // Checks the inputs, connects, runs the handshake and receives into out_dir.
 // Writes error only on failure.
 bool receiver_worker(const std::string& host, std::uint16_t port, const std::string& out_dir, TransferLog& log,
-                     std::string& error, const TransferLimits& limits = {});
+                     std::string& error, const tovrel::TransferLimits& limits = {});
 
+namespace tovrel {
 // The receiving side on a connection that is already up: handshake, file
 // stream into out_dir, then the close the sender reads as the outcome (orderly
 // once the file is saved, a reset otherwise). Always closes socket.
@@ -30,3 +32,4 @@ bool receive_on_connection(SocketHandle& socket, const std::string& out_dir, Tra
 void receiver_thread(const std::string& host, std::uint16_t port, const std::string& out_dir, TransferLog& log,
                      std::atomic<bool>& success, std::string& error, std::atomic<bool>& done,
                      const TransferLimits& limits = {});
+}  // namespace tovrel

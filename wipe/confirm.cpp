@@ -6,13 +6,13 @@
 #include "form.h"
 #include "i18n.h"
 
-std::string make_confirmation_code(std::mt19937_64& gen) {
+std::string vornix::make_confirmation_code(std::mt19937_64& gen) {
     std::string code = "WIPE-";
     for (int i = 0; i < 6; ++i) code += kCodeAlphabet[gen() >> 59];
     return code;
 }
 
-bool confirm_code_form(zeylatui::App& app, const std::string& code) {
+bool vornix::confirm_code_form(zeylatui::App& app, const std::string& code) {
     Form form;
     form.app = &app;
     form.title = tr("vornix_confirm_title");
@@ -36,5 +36,5 @@ bool wizard_confirm(zeylatui::App& app, const WipeConfig& cfg) {
     const auto ns =
         std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch());
     std::mt19937_64 gen(static_cast<std::uint64_t>(ns.count()));
-    return confirm_code_form(app, make_confirmation_code(gen));
+    return vornix::confirm_code_form(app, vornix::make_confirmation_code(gen));
 }

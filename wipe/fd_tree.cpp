@@ -10,6 +10,8 @@
 #include <unistd.h>
 #include <vector>
 
+namespace vornix {
+
 namespace {
 using platform::Fd;
 
@@ -158,3 +160,5 @@ void walk_tree(int root, const std::string& root_shown, const MountRef& mount, T
         visitor.folder_done(cur.get(), done.name, done.shown);
     }
 }
+
+}  // namespace vornix

@@ -9,6 +9,8 @@
 #include <sys/stat.h>
 #include <sys/types.h>
 
+namespace vornix {
+
 // The mount a walk stays on. A device number alone would miss a bind mount
 // of the same file system, so the mount ID decides where the kernel has one.
 struct MountRef {
@@ -63,3 +65,5 @@ public:
 // found again from root by the names that led down, each checked).
 // Errors of the walk itself throw std::filesystem::filesystem_error.
 void walk_tree(int root, const std::string& root_shown, const MountRef& mount, TreeVisitor& visitor);
+
+}  // namespace vornix

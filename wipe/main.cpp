@@ -20,7 +20,7 @@ int main() {
 
     zeylatui::App app;
     app_start(app);
-    set_vornix_palette();
+    vornix::set_vornix_palette();
     set_form_key_reader(read_key_no_letters);
 
     WipeConfig cfg;

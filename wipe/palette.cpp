@@ -4,6 +4,8 @@
 
 #include "app.h"
 
+namespace vornix {
+
 void set_vornix_palette() {
     if (!has_colors()) return;
     init_pair(PAIR_FRAME, COLOR_CYAN, COLOR_BLACK);
@@ -12,3 +14,5 @@ void set_vornix_palette() {
     init_pair(PAIR_HIGHLIGHT, COLOR_YELLOW, COLOR_BLACK);
     init_pair(PAIR_DONE, COLOR_GREEN, COLOR_BLACK);
 }
+
+}  // namespace vornix

@@ -13,7 +13,7 @@
 #include "wipe_engine.h"
 #include "wipe_log_file.h"
 
-void (*after_target_checks)() = nullptr;
+void (*vornix::after_target_checks)() = nullptr;
 
 namespace {
 void show_done_screen(const std::string& target_text) {
@@ -64,7 +64,7 @@ void draw_wipe_log(std::vector<std::string>& lines, const WipeConfig& cfg, const
 int run_wipe_ui(zeylatui::App& app, const WipeConfig& cfg) {
     (void)app;
     std::ofstream log_file;
-    open_wipe_log(log_file, cfg.log_file);
+    vornix::open_wipe_log(log_file, cfg.log_file);
     const std::uint64_t block_bytes = cfg.block_mib << 20;
     std::vector<std::string> lines;
     const std::string target_text = cfg.target.string();
@@ -73,21 +73,21 @@ int run_wipe_ui(zeylatui::App& app, const WipeConfig& cfg) {
 
     log_enabled = true;
     log_sink = [&lines, &cfg, &log_file](const std::string& line) {
-        append_wipe_log(log_file, line);
+        vornix::append_wipe_log(log_file, line);
         draw_wipe_log(lines, cfg, line);
     };
 
-    if (trim(target_text).empty()) {
+    if (vornix::trim(target_text).empty()) {
         log_line("ERROR: empty target");
         return end_run(log_file, kRunEmptyTarget);
     }
     // Resolved once: the checks and the wipe work on what was opened here.
-    TargetPlace place = open_target(cfg.target);
-    if (is_unsafe_path(cfg.target) || is_unsafe_place(place)) {
+    vornix::TargetPlace place = vornix::open_target(cfg.target);
+    if (is_unsafe_path(cfg.target) || vornix::is_unsafe_place(place)) {
         log_line("ERROR: refused unsafe path: " + target_logged);
         return end_run(log_file, kRunUnsafePath);
     }
-    if (is_current_directory(place)) {
+    if (vornix::is_current_directory(place)) {
         log_line("ERROR: refused current working directory: " + target_logged);
         return end_run(log_file, kRunCurrentDirectory);
     }
@@ -97,15 +97,15 @@ int run_wipe_ui(zeylatui::App& app, const WipeConfig& cfg) {
     log_line("Target: " + target_logged);
     log_line("Passes: " + std::to_string(cfg.passes) + " | Block: " + std::to_string(block_bytes) + " bytes" +
              (cfg.dry_run ? " | DRY-RUN" : ""));
-    if (after_target_checks) after_target_checks();
+    if (vornix::after_target_checks) vornix::after_target_checks();
     try {
-        wipe_target(place, cfg.passes, block_bytes, cfg.dry_run);
+        vornix::wipe_target(place, cfg.passes, block_bytes, cfg.dry_run, vornix::log_line_sink);
     } catch (const std::exception& e) {
         log_line("Exception: " + zeylatui::escape_untrusted(e.what()));
         return end_run(log_file, kRunException);
     }
     // The done screen must not keep the target's mount busy.
-    place = TargetPlace{};
+    place = vornix::TargetPlace{};
     log_line("Vornix finished.");
     end_run(log_file, kRunDone);
 

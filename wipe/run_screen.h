@@ -16,9 +16,11 @@ inline constexpr int kRunCurrentDirectory = 4;
 
 int run_wipe_ui(zeylatui::App& app, const WipeConfig& cfg);
 
+namespace vornix {
 // Called between the target's checks and its wipe when set: the seam where
 // tests change the file system under a checked target.
 extern void (*after_target_checks)();
+}  // namespace vornix
 
 // The sink body: keeps the line and redraws the whole log screen.
 void draw_wipe_log(std::vector<std::string>& lines, const WipeConfig& cfg, const std::string& line);

@@ -9,6 +9,8 @@
 #include <unistd.h>
 #include <vector>
 
+namespace vornix {
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -253,3 +255,5 @@ bool is_current_directory(const TargetPlace& place) {
     if (stat(".", &cwd) != 0) return false;
     return place.info.dev == cwd.st_dev && place.info.ino == cwd.st_ino;
 }
+
+}  // namespace vornix

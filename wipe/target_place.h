@@ -9,6 +9,8 @@
 #include "fd.h"
 #include "fd_tree.h"
 
+namespace vornix {
+
 struct TargetPlace {
     std::string shown;    // the target's text as given, for log lines
     platform::Fd folder;  // the folder that holds it (O_PATH); its path is resolved once, here
@@ -39,3 +41,5 @@ bool is_unsafe_place(const TargetPlace& place);
 
 // The entry is the working folder itself; false also when that cannot be told.
 bool is_current_directory(const TargetPlace& place);
+
+}  // namespace vornix

@@ -10,7 +10,7 @@ constexpr std::uint64_t kMaxU32 = 4294967295u;
 bool is_c_space(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r'; }
 }  // namespace
 
-std::optional<std::uint64_t> parse_u32_like_stoul(const std::string& text) {
+std::optional<std::uint64_t> vornix::parse_u32_like_stoul(const std::string& text) {
     std::size_t i = 0;
     while (i < text.size() && is_c_space(text[i])) ++i;
     bool negative = false;
@@ -29,20 +29,20 @@ std::optional<std::uint64_t> parse_u32_like_stoul(const std::string& text) {
     return value;
 }
 
-std::uint64_t parse_passes(const std::string& text) {
+std::uint64_t vornix::parse_passes(const std::string& text) {
     const auto v = parse_u32_like_stoul(text);
     if (!v || *v == 0) return 1;
     return *v;
 }
 
-std::uint64_t parse_block_mib(const std::string& text) {
+std::uint64_t vornix::parse_block_mib(const std::string& text) {
     const auto v = parse_u32_like_stoul(text);
     if (!v) return 4;
     if (*v == 0) return 1;
     return *v > 1024 ? 1024 : *v;
 }
 
-bool parse_flag(const std::string& text) { return text == "1" || text == "y" || text == "Y" || text == "true"; }
+bool vornix::parse_flag(const std::string& text) { return text == "1" || text == "y" || text == "Y" || text == "true"; }
 
 bool wizard_config(zeylatui::App& app, WipeConfig& cfg) {
     Form form;
@@ -65,11 +65,11 @@ bool wizard_config(zeylatui::App& app, WipeConfig& cfg) {
     const int r = run_form(form);
     if (r < 0 || !start) return false;
 
-    cfg.target = std::filesystem::path(trim(form.fields[0].value));
-    cfg.passes = parse_passes(form.fields[1].value);
-    cfg.block_mib = parse_block_mib(form.fields[2].value);
-    cfg.dry_run = parse_flag(form.fields[3].value);
-    cfg.yes = parse_flag(form.fields[4].value);
+    cfg.target = std::filesystem::path(vornix::trim(form.fields[0].value));
+    cfg.passes = vornix::parse_passes(form.fields[1].value);
+    cfg.block_mib = vornix::parse_block_mib(form.fields[2].value);
+    cfg.dry_run = vornix::parse_flag(form.fields[3].value);
+    cfg.yes = vornix::parse_flag(form.fields[4].value);
     cfg.log_file = form.fields[5].value;
     return true;
 }

@@ -12,9 +12,11 @@
 // values; false after Esc or the quit button, with cfg untouched.
 bool wizard_config(zeylatui::App& app, WipeConfig& cfg);
 
+namespace vornix {
 // Reads a number as std::stoul does where unsigned long has 32 bits; empty
 // when there is no digit or the value exceeds 4294967295.
 std::optional<std::uint64_t> parse_u32_like_stoul(const std::string& text);
 std::uint64_t parse_passes(const std::string& text);
 std::uint64_t parse_block_mib(const std::string& text);
 bool parse_flag(const std::string& text);
+}  // namespace vornix

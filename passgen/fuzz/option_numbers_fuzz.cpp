@@ -7,6 +7,8 @@
 #include "options_form.h"
 #include "reference_numbers.h"
 
+using namespace corvane;
+
 namespace {
 bool reference_number(const std::string& text, std::int32_t& value) {
     std::size_t b = 0, e = text.size();
@@ -17,8 +19,9 @@ bool reference_number(const std::string& text, std::int32_t& value) {
     // The whole trimmed text: nothing after the digits.
     if (!r.any_digit || r.end != trimmed.size()) return false;
     if (r.negative)
-        value = digits_above(r.digits, "2147483648") ? INT32_MIN
-                                                     : static_cast<std::int32_t>(-static_cast<std::int64_t>(digits_value(r.digits)));
+        value = digits_above(r.digits, "2147483648")
+                    ? INT32_MIN
+                    : static_cast<std::int32_t>(-static_cast<std::int64_t>(digits_value(r.digits)));
     else
         value = digits_above(r.digits, "2147483647") ? INT32_MAX : static_cast<std::int32_t>(digits_value(r.digits));
     return true;
@@ -34,7 +37,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     // The three fields in turn: the first that fails names the message.
     const std::size_t third = text.size() / 3;
-    const std::string length = text.substr(0, third), quantity = text.substr(third, third), seconds = text.substr(2 * third);
+    const std::string length = text.substr(0, third), quantity = text.substr(third, third),
+                      seconds = text.substr(2 * third);
     std::int32_t l = 0, q = 0, s = 0, rl = 0, rq = 0, rs = 0;
     const char* error = check_option_numbers(length, quantity, seconds, l, q, s);
     const char* want_error = nullptr;

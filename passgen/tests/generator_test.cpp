@@ -10,6 +10,8 @@
 #include "generator.h"
 #include "random.h"
 
+using namespace corvane;
+
 namespace {
 const std::string kLower = "abcdefghijklmnopqrstuvwxyz";
 const std::string kUpper = "ABCDEFGHIJKLMNOPQRSTUVWXYZ";

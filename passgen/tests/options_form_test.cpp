@@ -7,6 +7,8 @@
 #include "options_form.h"
 #include "terminal.h"
 
+using namespace corvane;
+
 namespace {
 // 30 x 100 like the end-to-end test: box 96 x 26 at (2, 2); fields on rows
 // 4, 6, 8, 10 with their values from column 35; buttons on row 24.

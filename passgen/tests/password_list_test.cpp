@@ -14,6 +14,8 @@
 #include "password_list.h"
 #include "terminal.h"
 
+using namespace corvane;
+
 namespace {
 class PasswordList : public ::testing::Test {
 protected:

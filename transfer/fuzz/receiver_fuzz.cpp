@@ -22,6 +22,8 @@
 #include "handshake.h"
 #include "transfer_fuzz_peer.h"
 
+using namespace tovrel;
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -132,8 +134,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         std::uint32_t keyLength = 0;
         std::string key;
         const bool wantHandshake = wire.u32(magic) && magic == kHandshakeMagic && wire.u32(keyLength) &&
-                                   keyLength == kKyberPublicKey && wire.take(keyLength, &key) &&
-                                   kyber_key_valid(key);
+                                   keyLength == kKyberPublicKey && wire.take(keyLength, &key) && kyber_key_valid(key);
         KemSession session;
         std::string fingerprint;
         handshakeOk = handshake_as_receiver(socket.near, session, fingerprint);

@@ -14,6 +14,8 @@
 #include "handshake.h"
 #include "transfer_fuzz_peer.h"
 
+using namespace tovrel;
+
 namespace {
 constexpr std::uint32_t kKyberCiphertext = 1568;
 

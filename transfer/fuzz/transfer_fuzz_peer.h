@@ -37,7 +37,7 @@ struct FedSocket {
         ::shutdown(far, SHUT_WR);
     }
     ~FedSocket() {
-        close_socket(near);
+        tovrel::close_socket(near);
         ::close(far);
     }
     FedSocket(const FedSocket&) = delete;
@@ -45,7 +45,7 @@ struct FedSocket {
 
     // Everything the code under test sent, once it has closed its end.
     std::string sent() {
-        close_socket(near);
+        tovrel::close_socket(near);
         std::string out;
         char buf[4096];
         for (ssize_t n; (n = ::recv(far, buf, sizeof buf, 0)) > 0;) out.append(buf, static_cast<std::size_t>(n));

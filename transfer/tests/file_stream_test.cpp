@@ -21,6 +21,8 @@
 #include "part_file.h"
 #include "test_support.h"
 
+using namespace tovrel;
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -162,6 +164,33 @@ TEST(FileStream, FilesCrossByteIdentical) {
             EXPECT_NE(receiver_out.find("\rProgress: 100% (65537/65537 bytes)"), std::string::npos);
         }
     }
+}
+
+TEST(FileStream, EachSideWritesToTheSinkItIsGiven) {
+    TempDir src, dst;
+    const fs::path path = src.path / "data.bin";
+    write_file(path, random_bytes(65537, 7));
+    SocketPair pair;
+    std::vector<std::string> sender_lines, receiver_lines;
+    bool sent = false, received = false;
+    CaptureStdout cap;
+    std::thread t([&] {
+        sent = tovrel::send_file(pair.a, TransferRequest{path.string(), "data.bin", 65536}, {},
+                                 [&](std::string_view l) { sender_lines.emplace_back(l); });
+        close_socket(pair.a);
+    });
+    received = tovrel::receive_file(pair.b, dst.str(), {}, [&](std::string_view l) { receiver_lines.emplace_back(l); });
+    close_socket(pair.b);
+    t.join();
+    ASSERT_TRUE(sent && received);
+    EXPECT_EQ(cap.text.str(), "");
+    const std::vector<std::string> progress = {"\rProgress: 99% (65536/65537 bytes)",
+                                               "\rProgress: 100% (65537/65537 bytes)"};
+    std::vector<std::string> want_sender = progress, want_receiver = progress;
+    want_sender.push_back("\n");
+    want_receiver.push_back("\nSaved: " + (dst.path / "data.bin").string() + "\n");
+    EXPECT_EQ(sender_lines, want_sender);
+    EXPECT_EQ(receiver_lines, want_receiver);
 }
 
 TEST(FileStream, WireLayoutOfASmallFile) {

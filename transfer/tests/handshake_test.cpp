@@ -6,6 +6,8 @@
 
 #include "test_support.h"
 
+using namespace tovrel;
+
 namespace {
 struct Outcome {
     bool ok = false;

@@ -12,6 +12,8 @@
 #include "terminal.h"
 #include "transfer_screens.h"
 
+using namespace tovrel;
+
 namespace {
 class Screens : public ::testing::Test {
 protected:

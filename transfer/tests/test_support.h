@@ -32,8 +32,8 @@ struct SocketPair {
         }
     }
     ~SocketPair() {
-        close_socket(a);
-        close_socket(b);
+        tovrel::close_socket(a);
+        tovrel::close_socket(b);
     }
 };
 

@@ -23,6 +23,8 @@
 #include "i18n.h"
 #include "test_support.h"
 
+using namespace tovrel;
+
 namespace fs = std::filesystem;
 
 namespace {

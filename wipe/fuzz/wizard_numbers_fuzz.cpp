@@ -8,6 +8,8 @@
 #include "reference_numbers.h"
 #include "wizard.h"
 
+using namespace vornix;
+
 namespace {
 std::optional<std::uint64_t> reference_stoul32(const std::string& text) {
     const DecimalReading r = read_decimal(text);

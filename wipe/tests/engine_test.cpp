@@ -11,11 +11,12 @@
 #include "test_support.h"
 #include "wipe_engine.h"
 
+using namespace vornix;
+
 namespace fs = std::filesystem;
 
 namespace {
 constexpr std::uint64_t kBlock = 4096;
-
 
 TEST(WipeFile, PassesAlternateZerosAndRandomData) {
     for (std::uint64_t passes : {1u, 2u, 3u, 4u}) {

@@ -6,6 +6,8 @@
 #include "confirm.h"
 #include "wizard.h"
 
+using namespace vornix;
+
 namespace {
 TEST(WizardParse, PassesFollowStoulOn32Bits) {
     const std::pair<const char*, std::uint64_t> cases[] = {

@@ -22,11 +22,12 @@
 #include "test_support.h"
 #include "wipe_engine.h"
 
+using namespace vornix;
+
 namespace fs = std::filesystem;
 
 namespace {
 constexpr std::uint64_t kBlock = 4096;
-
 
 std::vector<std::string> split_lines(const std::string& text) {
     std::vector<std::string> lines;

@@ -22,6 +22,8 @@
 #include "test_support.h"
 #include "wizard.h"
 
+using namespace vornix;
+
 namespace fs = std::filesystem;
 
 namespace {

@@ -1,0 +1,6 @@
+#include "terminal_lock.h"
+
+std::mutex& terminal_mutex() {
+    static std::mutex m;
+    return m;
+}
