@@ -24,5 +24,7 @@ elif [ "${1:-}" = "--tsan" ]; then
 else
   dir=build/test
   bash scripts/build.sh "$dir" RelWithDebInfo -DZEYLA_WERROR=ON
+  # The layering and the one-definition rule hold before any test runs.
+  python3 scripts/check_structure.py "$dir"
 fi
 ctest --test-dir "$dir" -j"$(nproc)" --timeout 600 --output-on-failure "${select[@]}"
