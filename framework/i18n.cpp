@@ -1,16 +1,15 @@
 #include "i18n.h"
 
+#include <utility>
+
+#include "ascii.h"
 #include "user_locale.h"
 
 std::string current_language = "en";
 TextMap current_texts;
 
-namespace {
-char ascii_lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
-}  // namespace
-
 std::string normalize_language(std::string code) {
-    for (char& c : code) c = ascii_lower(c);
+    code = platform::ascii_lower(std::move(code));
     if (code == "pt" || code == "pt-br" || code == "pt_br") return "pt_br";
     for (const char* two : {"en-us", "en_us", "es-es", "es_es", "fr-fr", "fr_fr", "de-de", "de_de", "it-it", "it_it"}) {
         if (code == two) return code.substr(0, 2);

@@ -3,20 +3,14 @@
 #include <algorithm>
 #include <curses.h>
 
+#include "ascii.h"
 #include "keys.h"
 #include "terminal.h"
 
-namespace {
-std::string ascii_lower(std::string s) {
-    for (char& c : s)
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    return s;
-}
-}  // namespace
 
 bool filter_match(const std::string& label, const std::string& filter) {
     if (filter.empty()) return true;
-    return ascii_lower(label).find(ascii_lower(filter)) != std::string::npos;
+    return platform::ascii_lower(label).find(platform::ascii_lower(filter)) != std::string::npos;
 }
 
 int find_filter_match(const Menu& menu, int from) {

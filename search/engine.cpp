@@ -22,6 +22,7 @@
 #include <system_error>
 #include <thread>
 
+#include "ascii.h"
 #include "dir_walk.h"
 #include "ending_signals.h"
 #include "escape.h"
@@ -47,9 +48,7 @@ constexpr std::uint64_t kMaxWorkers = 256;
 // Results gather in chunks of this many, each taken from and given back to the system whole.
 constexpr std::size_t kResultChunk = 4096;
 
-// tolower of the default locale, without a library call per byte: the
-// program folds the ASCII letters only, whatever locale curses sets.
-inline char ascii_lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+using platform::ascii_lower;
 
 bool wildcard_matches(std::string_view pattern, std::string_view name);
 
@@ -550,11 +549,7 @@ bool wildcard_matches(std::string_view pattern, std::string_view name) {
 
 }  // namespace
 
-std::string to_lower(const std::string& s) {
-    std::string out(s);
-    for (char& c : out) c = ascii_lower(c);
-    return out;
-}
+std::string to_lower(const std::string& s) { return ascii_lower(s); }
 
 std::string lumeno::trim(const std::string& s) {
     std::size_t b = 0;

@@ -7,6 +7,8 @@
 #define PCRE2_CODE_UNIT_WIDTH 8
 #include <pcre2.h>
 
+#include "ascii.h"
+
 namespace {
 
 // The names std::regex gives the 128 ASCII codes in [.name.] and [=name=], in code order.
@@ -463,9 +465,7 @@ private:
     }
 
     Item posix_class(std::string_view name, std::string& set) {
-        std::string lower(name);
-        for (char& ch : lower)
-            if (ch >= 'A' && ch <= 'Z') ch = static_cast<char>(ch - 'A' + 'a');
+        const std::string lower = platform::ascii_lower(std::string(name));
         if (lower == "d" || lower == "w" || lower == "s") {
             set += '\\';
             set += lower;

@@ -7,6 +7,7 @@
 
 #include <sys/stat.h>
 
+#include "ascii.h"
 #include "ending_signals.h"
 #include "fd.h"
 
@@ -22,7 +23,7 @@ namespace {
 // Large enough that a read costs little beside the search, small enough to stay in the cache.
 constexpr std::size_t kBlockBytes = std::size_t{256} << 10;
 
-inline char fold(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+inline char fold(char c) { return platform::ascii_lower(c); }
 inline bool is_lower_letter(char c) { return c >= 'a' && c <= 'z'; }
 
 // How common a folded byte is in text, source code and binary data; the

@@ -65,6 +65,22 @@ bool overwrite_pass(int fd, const std::string& shown, std::uint64_t size, std::u
     }
     return true;
 }
+
+// Removes the name only while it still holds the file worked on, at the size
+// worked on: a file replaced by a new version or grown was not (all)
+// overwritten, so it stays. removed: what the failure's log line calls the removal.
+bool remove_unchanged(int dir, const std::string& name, const EntryInfo& info, std::uint64_t size,
+                      const std::string& p, const char* removed, const platform::LineSink& log) {
+    if (!unchanged(dir, name, info, size)) {
+        log("File changed while it was overwritten, left in place: " + p);
+        return false;
+    }
+    if (unlinkat(dir, name.c_str(), 0) != 0) {
+        log(removed + std::string(" with error: ") + p + " (" + error_text(errno) + ")");
+        return false;
+    }
+    return true;
+}
 }  // namespace
 
 bool unchanged(int dir, const std::string& name, const EntryInfo& worked_on, std::uint64_t size) {
@@ -132,14 +148,7 @@ bool wipe_entry(int dir, const std::string& name, const std::string& shown, cons
     log("Preparing to overwrite: " + p + " (" + std::to_string(size) + " bytes)");
 
     if (size == 0) {
-        if (!unchanged(dir, name, info, 0)) {
-            log("File changed while it was overwritten, left in place: " + p);
-            return false;
-        }
-        if (unlinkat(dir, name.c_str(), 0) != 0) {
-            log("Zero-length file removed with error: " + p + " (" + error_text(errno) + ")");
-            return false;
-        }
+        if (!remove_unchanged(dir, name, info, 0, p, "Zero-length file removed", log)) return false;
         log("Zero-length file removed: " + p);
         return true;
     }
@@ -154,16 +163,7 @@ bool wipe_entry(int dir, const std::string& name, const std::string& shown, cons
             return false;
     }
 
-    // Replaced by a new version, or grown: what the name holds now was not
-    // (all) overwritten.
-    if (!unchanged(dir, name, info, size)) {
-        log("File changed while it was overwritten, left in place: " + p);
-        return false;
-    }
-    if (unlinkat(dir, name.c_str(), 0) != 0) {
-        log("File removed with error: " + p + " (" + error_text(errno) + ")");
-        return false;
-    }
+    if (!remove_unchanged(dir, name, info, size, p, "File removed", log)) return false;
     log("File overwritten and removed: " + p);
     return true;
 }
